@@ -1,0 +1,40 @@
+// Process entry of quickboot.exe: no window, no output; the exit code is the answer.
+#include <windows.h>
+
+#include <exception>
+
+#include "app/command_tail.h"
+#include "app/dispatch.h"
+#include "app/exit_code.h"
+#include "bridge/czkt05b9.h"
+
+namespace {
+
+// Constructed empty at start-up; its destructor runs from the exit list after WinMain returns,
+// unloading the control library and freeing its path.
+CZKT05B9 g_bridge;
+
+// A crash anywhere, the control library included, is a failed call: end at once, with no
+// error-reporting dialog and no debugger, and without running anything more in the process.
+LONG WINAPI EndOnCrash(EXCEPTION_POINTERS*) {
+  TerminateProcess(GetCurrentProcess(), kExitControlFailed);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+[[noreturn]] void EndOnTerminate() {
+  TerminateProcess(GetCurrentProcess(), kExitControlFailed);
+  for (;;) {
+  }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // Before any file test or library load: no system error dialog may stop an unattended run.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  SetUnhandledExceptionFilter(EndOnCrash);
+  std::set_terminate(EndOnTerminate);
+
+  // The runtime's lpCmdLine follows rules of its own; the tail is cut from the real line.
+  return DispatchCommandGuarded(g_bridge, FindCommandTail(GetCommandLineA()));
+}

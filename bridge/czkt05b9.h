@@ -1,0 +1,36 @@
+// The control bridge: locates, loads, checks and calls the control library, and releases it
+// when destroyed.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+class CZKT05B9 {
+ public:
+  CZKT05B9() = default;
+  CZKT05B9(const CZKT05B9&) = delete;
+  CZKT05B9& operator=(const CZKT05B9&) = delete;
+  // Unloads the library if loaded, then frees the path.
+  virtual ~CZKT05B9();
+
+  // Fills `libraryPath` from the registry; 1 when it now holds a non-empty path.
+  virtual int ResolveLibraryPath();
+
+  // 1 when the library is loaded and exports both "GetVersionInfo" and "CtrlQuickBoot".
+  int Load();
+  // Calls "CtrlQuickBoot" (a, b, c, out) and answers its status; only after a successful Load.
+  int32_t InvokeControl(int32_t a, int32_t b, int32_t c, uint32_t* out);
+  // Reads the state word into *out (the caller zeroes it first); 0 on success.
+  int32_t QueryState(uint32_t* out) { return InvokeControl(1, 0, 0, out); }
+  // Writes `value`; *out is scratch. 0 on success.
+  int32_t ApplyState(uint32_t value, uint32_t* out) {
+    return InvokeControl(1, 1, static_cast<int32_t>(value), out);
+  }
+
+ protected:
+  HMODULE module = nullptr;
+  char* libraryPath = nullptr;  // owned text slot
+  FARPROC getVersionInfo = nullptr;
+  FARPROC ctrlQuickBoot = nullptr;
+};

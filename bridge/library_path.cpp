@@ -1,0 +1,34 @@
+// The bridge's library path lookup: "InstPath" and "DllName" under the control library's key.
+#include <cstring>
+
+#include "bridge/czkt05b9.h"
+#include "support/cc_registry.h"
+#include "support/cc_string_path.h"
+#include "support/owned_text.h"
+
+namespace {
+
+constexpr char kKeyPath[] = "SOFTWARE\\Vantrel\\ZKT05B9";
+constexpr int32_t kMaxPathBytes = 520;
+
+}  // namespace
+
+int CZKT05B9::ResolveLibraryPath() {
+  FreeOwnedText(&libraryPath);
+
+  char staging[kMaxPathBytes + 1];
+  std::memset(staging, 0, sizeof(staging));
+  {
+    CcRegistry key;
+    if (key.Open(kKeyPath, HKEY_LOCAL_MACHINE, KEY_READ)) {
+      CcStringPath path(key.ReadString("InstPath", "", 0));
+      if (path.Length() != 0 && path.FindLast('\\') != path.Length() - 1) path.Append("\\");
+      path.Append(key.ReadString("DllName", "", 0));
+      key.Close(0);
+      if (path.Length() >= 1 && path.Length() <= kMaxPathBytes) lstrcpyA(staging, path.Text());
+    }
+  }
+  if (lstrlenA(staging) == 0) return 0;
+  SetOwnedText(&libraryPath, staging, -1);
+  return 1;
+}

@@ -1,0 +1,35 @@
+// One open registry key, held for the length of a single operation.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "support/cc_string.h"
+
+class CcRegistry {
+ public:
+  CcRegistry() = default;
+  CcRegistry(const CcRegistry&) = delete;
+  CcRegistry& operator=(const CcRegistry&) = delete;
+  // Closes a held key without flushing.
+  virtual ~CcRegistry();
+
+  // Opens `subkey` below `root` with `access`; refused (0) while a key is held.
+  int Open(const char* subkey, HKEY root, REGSAM access);
+  // Releases the held key, flushing it first when asked; 1 when nothing failed or none was held.
+  int Close(int flush);
+  // Stores a value; a `size` of 0 stores `data` as a NUL-terminated text with its terminator.
+  int WriteValue(const char* name, const void* data, DWORD type, DWORD size);
+  // A string value (REG_SZ, REG_EXPAND_SZ unexpanded, first string of REG_MULTI_SZ) read
+  // straight into the returned string's block; `defaultText` otherwise, stored as REG_SZ first
+  // when `create` is set.
+  CcString ReadString(const char* name, const char* defaultText, int create, DWORD* type = nullptr,
+                      DWORD* size = nullptr);
+
+ private:
+  static constexpr REGSAM kNoKeyAccess = KEY_ALL_ACCESS;
+
+  HKEY keyHandle = nullptr;
+  REGSAM accessMask = kNoKeyAccess;
+};

@@ -1,0 +1,143 @@
+// The simulated control library: the demo's default and the test double.
+//
+// Exports "GetVersionInfo" and "CtrlQuickBoot" (either can be left out at build time). Read:
+// (1, 0, 0, p) stores the state word at p. Write: (1, 1, value, p) makes value the state word.
+// Any other call answers 87 and changes nothing.
+//
+// Set from outside through the environment of the process that loads it:
+//   CTLSIM_STATE         initial state word; when set, the word is not kept between runs
+//   CTLSIM_READ_STATUS   status of read calls (default 0; a failed read stores nothing)
+//   CTLSIM_WRITE_STATUS  status of write calls (default 0; a failed write changes nothing)
+//   CTLSIM_CRASH         "call": access violation in CtrlQuickBoot; "attach": in DllMain
+//   CTLSIM_LOG           file to which every event is appended, one line each:
+//                        "attach", "call A B C", "detach FreeLibrary" or "detach exit"
+// Without CTLSIM_STATE the state word lives in "<this dll>.state", beside the library.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+HMODULE g_self = nullptr;
+uint32_t g_state = 0;
+bool g_persist = true;
+
+bool ReadVariable(const char* name, char* value, DWORD size) {
+  const DWORD length = GetEnvironmentVariableA(name, value, size);
+  return length > 0 && length < size;
+}
+
+uint32_t NumberVariable(const char* name, uint32_t fallback) {
+  char value[64];
+  if (!ReadVariable(name, value, sizeof(value))) return fallback;
+  return static_cast<uint32_t>(std::strtoul(value, nullptr, 0));
+}
+
+bool CrashRequested(const char* where) {
+  char value[32];
+  return ReadVariable("CTLSIM_CRASH", value, sizeof(value)) && std::strcmp(value, where) == 0;
+}
+
+void Log(const char* line) {
+  char path[MAX_PATH];
+  if (!ReadVariable("CTLSIM_LOG", path, sizeof(path))) return;
+  HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
+  WriteFile(file, "\n", 1, &written, nullptr);
+  CloseHandle(file);
+}
+
+bool StateFilePath(char* path, DWORD size) {
+  const DWORD length = GetModuleFileNameA(g_self, path, size);
+  if (length == 0 || length + sizeof(".state") > size) return false;
+  std::memcpy(path + length, ".state", sizeof(".state"));
+  return true;
+}
+
+void LoadState() {
+  char path[MAX_PATH + 8];
+  if (!StateFilePath(path, sizeof(path))) return;
+  if (FILE* file = std::fopen(path, "r")) {
+    unsigned long value = 0;
+    if (std::fscanf(file, "%lu", &value) == 1) g_state = static_cast<uint32_t>(value);
+    std::fclose(file);
+  }
+}
+
+void SaveState() {
+  char path[MAX_PATH + 8];
+  if (!StateFilePath(path, sizeof(path))) return;
+  if (FILE* file = std::fopen(path, "w")) {
+    std::fprintf(file, "%lu\n", static_cast<unsigned long>(g_state));
+    std::fclose(file);
+  }
+}
+
+void Crash() {
+  volatile uint32_t* nowhere = nullptr;
+  *nowhere = 1;
+}
+
+}  // namespace
+
+extern "C" {
+
+#ifndef CTLSIM_WITHOUT_GET_VERSION_INFO
+__declspec(dllexport) int32_t WINAPI GetVersionInfo(uint32_t* version) {
+  if (version) *version = 0x00010000;
+  return 0;
+}
+#endif
+
+#ifndef CTLSIM_WITHOUT_CTRL_QUICK_BOOT
+__declspec(dllexport) int32_t WINAPI CtrlQuickBoot(int32_t a, int32_t b, int32_t c,
+                                                   uint32_t* word) {
+  char line[96];
+  std::snprintf(line, sizeof(line), "call %ld %ld %lu", static_cast<long>(a),
+                static_cast<long>(b), static_cast<unsigned long>(static_cast<uint32_t>(c)));
+  Log(line);
+  if (CrashRequested("call")) Crash();
+  if (a != 1 || !word) return ERROR_INVALID_PARAMETER;
+  if (b == 0 && c == 0) {
+    const int32_t status = static_cast<int32_t>(NumberVariable("CTLSIM_READ_STATUS", 0));
+    if (status == 0) *word = g_state;
+    return status;
+  }
+  if (b == 1) {
+    const int32_t status = static_cast<int32_t>(NumberVariable("CTLSIM_WRITE_STATUS", 0));
+    if (status == 0) {
+      g_state = static_cast<uint32_t>(c);
+      if (g_persist) SaveState();
+    }
+    return status;
+  }
+  return ERROR_INVALID_PARAMETER;
+}
+#endif
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    g_self = instance;
+    Log("attach");
+    if (CrashRequested("attach")) Crash();
+    char value[64];
+    if (ReadVariable("CTLSIM_STATE", value, sizeof(value))) {
+      g_state = static_cast<uint32_t>(std::strtoul(value, nullptr, 0));
+      g_persist = false;
+    } else {
+      LoadState();
+    }
+  } else if (reason == DLL_PROCESS_DETACH) {
+    // A null reserved pointer means FreeLibrary; otherwise the process is ending.
+    Log(reserved ? "detach exit" : "detach FreeLibrary");
+  }
+  return TRUE;
+}
+
+}  // extern "C"
