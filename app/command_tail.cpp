@@ -4,7 +4,9 @@
 
 namespace {
 
-bool IsBlank(unsigned char byte) { return byte >= 0x01 && byte <= 0x20; }
+bool IsBlank(unsigned char byte) {
+  return byte >= 0x01 && byte <= 0x20;
+}
 
 }  // namespace
 

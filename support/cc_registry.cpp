@@ -13,7 +13,9 @@ constexpr DWORD kMaxStringBytes = INT_MAX - 64;
 
 }  // namespace
 
-CcRegistry::~CcRegistry() { Close(0); }
+CcRegistry::~CcRegistry() {
+  Close(0);
+}
 
 int CcRegistry::Open(const char* subkey, HKEY root, REGSAM access) {
   if (keyHandle) return 0;
@@ -46,8 +48,8 @@ int CcRegistry::WriteValue(const char* name, const void* data, DWORD type, DWORD
              : 0;
 }
 
-CcString CcRegistry::ReadString(const char* name, const char* defaultText, int create,
-                                DWORD* type, DWORD* size) {
+CcString CcRegistry::ReadString(const char* name, const char* defaultText, int create, DWORD* type,
+                                DWORD* size) {
   if (!keyHandle) return CcString(defaultText);
 
   CcString buffer;
@@ -74,8 +76,7 @@ CcString CcRegistry::ReadString(const char* name, const char* defaultText, int c
     if (type) *type = REG_SZ;
     if (size) {
       DWORD newSize = 0;
-      if (RegQueryValueExA(keyHandle, name, nullptr, nullptr, nullptr, &newSize) ==
-          ERROR_SUCCESS) {
+      if (RegQueryValueExA(keyHandle, name, nullptr, nullptr, nullptr, &newSize) == ERROR_SUCCESS) {
         *size = newSize;
       }
     }

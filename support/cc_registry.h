@@ -27,6 +27,11 @@ class CcRegistry {
   CcString ReadString(const char* name, const char* defaultText, int create, DWORD* type = nullptr,
                       DWORD* size = nullptr);
 
+  // The access the held key was opened with; KEY_ALL_ACCESS while none is held.
+  REGSAM AccessMask() const { return accessMask; }
+  // True while a key is held.
+  bool HoldsKey() const { return keyHandle != nullptr; }
+
  private:
   static constexpr REGSAM kNoKeyAccess = KEY_ALL_ACCESS;
 

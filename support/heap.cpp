@@ -39,6 +39,8 @@ void RefuseRequests(uint32_t first, uint32_t count) {
   g_refuseCount = count;
 }
 
-const Counters& Current() { return g_counters; }
+const Counters& Current() {
+  return g_counters;
+}
 
 }  // namespace heap_test

@@ -12,7 +12,9 @@ thread_local DWORD g_lastError = 0;
 
 }  // namespace
 
-int lstrlenA(LPCSTR text) { return text ? static_cast<int>(std::strlen(text)) : 0; }
+int lstrlenA(LPCSTR text) {
+  return text ? static_cast<int>(std::strlen(text)) : 0;
+}
 
 LPSTR lstrcpyA(LPSTR destination, LPCSTR source) {
   if (!destination || !source) return nullptr;
@@ -24,9 +26,13 @@ BOOL IsDBCSLeadByte(BYTE byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
-UINT GetACP() { return g_codePage; }
+UINT GetACP() {
+  return g_codePage;
+}
 
-void StandinSetCodePage(UINT codePage) { g_codePage = codePage; }
+void StandinSetCodePage(UINT codePage) {
+  g_codePage = codePage;
+}
 
 DWORD GetFileAttributesA(LPCSTR path) {
   struct stat info;
@@ -35,11 +41,19 @@ DWORD GetFileAttributesA(LPCSTR path) {
   return (info.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
 }
 
-void SetLastError(DWORD code) { g_lastError = code; }
-DWORD GetLastError() { return g_lastError; }
+void SetLastError(DWORD code) {
+  g_lastError = code;
+}
+DWORD GetLastError() {
+  return g_lastError;
+}
 
-HANDLE GetProcessHeap() { return &g_codePage; }  // any non-null token
-void* HeapAlloc(HANDLE, DWORD, SIZE_T bytes) { return std::malloc(bytes ? bytes : 1); }
+HANDLE GetProcessHeap() {
+  return &g_codePage;
+}  // any non-null token
+void* HeapAlloc(HANDLE, DWORD, SIZE_T bytes) {
+  return std::malloc(bytes ? bytes : 1);
+}
 BOOL HeapFree(HANDLE, DWORD, void* block) {
   std::free(block);
   return 1;

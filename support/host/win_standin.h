@@ -23,9 +23,9 @@ constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
 constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
 constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
 
-int lstrlenA(LPCSTR text);                     // 0 for null
+int lstrlenA(LPCSTR text);                         // 0 for null
 LPSTR lstrcpyA(LPSTR destination, LPCSTR source);  // null when either is null
-BOOL IsDBCSLeadByte(BYTE byte);                // per the stand-in's active code page
+BOOL IsDBCSLeadByte(BYTE byte);                    // per the stand-in's active code page
 UINT GetACP();
 DWORD GetFileAttributesA(LPCSTR path);
 void SetLastError(DWORD code);

@@ -14,13 +14,19 @@ class ScopedDoubleByteCodePage {
   ScopedDoubleByteCodePage() = default;
   ~ScopedDoubleByteCodePage() = default;
 #else
-  ScopedDoubleByteCodePage() { StandinSetCodePage(932); }
-  ~ScopedDoubleByteCodePage() { StandinSetCodePage(1252); }
+  ScopedDoubleByteCodePage() {
+    StandinSetCodePage(932);
+  }
+  ~ScopedDoubleByteCodePage() {
+    StandinSetCodePage(1252);
+  }
 #endif
   ScopedDoubleByteCodePage(const ScopedDoubleByteCodePage&) = delete;
   ScopedDoubleByteCodePage& operator=(const ScopedDoubleByteCodePage&) = delete;
 
-  bool Active() const { return GetACP() == 932; }
+  bool Active() const {
+    return GetACP() == 932;
+  }
 };
 
 // "\x95\x5C" is a Shift JIS character whose trail byte is a backslash.
