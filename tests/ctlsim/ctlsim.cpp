@@ -30,7 +30,7 @@ bool ReadVariable(const char* name, char* value, DWORD size) {
   return length > 0 && length < size;
 }
 
-uint32_t NumberVariable(const char* name, uint32_t fallback) {
+[[maybe_unused]] uint32_t NumberVariable(const char* name, uint32_t fallback) {
   char value[64];
   if (!ReadVariable(name, value, sizeof(value))) return fallback;
   return static_cast<uint32_t>(std::strtoul(value, nullptr, 0));
@@ -70,7 +70,7 @@ void LoadState() {
   }
 }
 
-void SaveState() {
+[[maybe_unused]] void SaveState() {
   char path[MAX_PATH + 8];
   if (!StateFilePath(path, sizeof(path))) return;
   if (FILE* file = std::fopen(path, "w")) {
@@ -96,11 +96,11 @@ __declspec(dllexport) int32_t WINAPI GetVersionInfo(uint32_t* version) {
 #endif
 
 #ifndef CTLSIM_WITHOUT_CTRL_QUICK_BOOT
-__declspec(dllexport) int32_t WINAPI CtrlQuickBoot(int32_t a, int32_t b, int32_t c,
-                                                   uint32_t* word) {
+__declspec(dllexport) int32_t WINAPI
+    CtrlQuickBoot(int32_t a, int32_t b, int32_t c, uint32_t* word) {
   char line[96];
-  std::snprintf(line, sizeof(line), "call %ld %ld %lu", static_cast<long>(a),
-                static_cast<long>(b), static_cast<unsigned long>(static_cast<uint32_t>(c)));
+  std::snprintf(line, sizeof(line), "call %ld %ld %lu", static_cast<long>(a), static_cast<long>(b),
+                static_cast<unsigned long>(static_cast<uint32_t>(c)));
   Log(line);
   if (CrashRequested("call")) Crash();
   if (a != 1 || !word) return ERROR_INVALID_PARAMETER;
