@@ -16,7 +16,9 @@ struct EmptyBlock {
 EmptyBlock g_emptyBlock = {{-1, 0, 0}, '\0'};
 static_assert(offsetof(EmptyBlock, nul) == sizeof(CcStringData), "characters follow the header");
 
-char* EmptyChars() { return &g_emptyBlock.nul; }
+char* EmptyChars() {
+  return &g_emptyBlock.nul;
+}
 
 int32_t CapacityFor(int32_t n) {
   if (n <= 64) return 64;
@@ -49,7 +51,9 @@ CcString::CcString(const CcString& other) : chars(EmptyChars()) {
   }
 }
 
-CcString::~CcString() { ReleaseData(); }
+CcString::~CcString() {
+  ReleaseData();
+}
 
 CcString& CcString::Assign(const char* text) {
   AssignText(lstrlenA(text), text);
