@@ -30,5 +30,7 @@ int CZKT05B9::Load() {
 }
 
 int32_t CZKT05B9::InvokeControl(int32_t a, int32_t b, int32_t c, uint32_t* out) {
-  return reinterpret_cast<CtrlQuickBootProc>(ctrlQuickBoot)(a, b, c, out);
+  // FARPROC has no parameters; the export's real type is restored through a plain pointer.
+  auto* entry = reinterpret_cast<CtrlQuickBootProc>(reinterpret_cast<void*>(ctrlQuickBoot));
+  return entry(a, b, c, out);
 }

@@ -2,16 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "app/command_tail.h"
 #include "support/platform.h"
 #include "tests/support/test_code_page.h"
-
-#ifndef _WIN32
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
+#include "tests/support/test_guarded_page.h"
 
 namespace {
 
@@ -20,75 +17,25 @@ struct TailCase {
   const char* tail;  // a suffix of commandLine
 };
 
-// The tail must be the expected suffix of the line itself, not a copy.
-void ExpectTails(const TailCase* cases, size_t count) {
-  for (size_t index = 0; index < count; ++index) {
-    const TailCase& c = cases[index];
+// The tail must be the expected suffix of the line itself, not a copy. Each line ends the
+// readable page, so a walk past its terminator faults.
+void ExpectTails(std::initializer_list<TailCase> cases) {
+  GuardedPage page;
+  ASSERT_TRUE(page.Ready());
+  for (const TailCase& c : cases) {
     SCOPED_TRACE("command line [" + std::string(c.commandLine) + "]");
-    const char* tail = FindCommandTail(c.commandLine);
-    ASSERT_NE(tail, nullptr);
+    const size_t length = std::strlen(c.commandLine);
+    const char* line = page.PlaceAtEnd(c.commandLine, length + 1);
+    const char* tail = FindCommandTail(line);
     EXPECT_STREQ(tail, c.tail);
-    EXPECT_EQ(tail, c.commandLine + std::strlen(c.commandLine) - std::strlen(c.tail));
+    EXPECT_EQ(tail, line + length - std::strlen(c.tail));
   }
 }
-
-// One readable page followed by one that faults on any access.
-class GuardedPage {
- public:
-  GuardedPage() {
-#ifdef _WIN32
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    size_ = info.dwPageSize;
-    base_ = static_cast<char*>(
-        VirtualAlloc(nullptr, 2 * size_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    DWORD previous = 0;
-    if (base_ && !VirtualProtect(base_ + size_, size_, PAGE_NOACCESS, &previous)) {
-      VirtualFree(base_, 0, MEM_RELEASE);
-      base_ = nullptr;
-    }
-#else
-    size_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-    void* mapped =
-        mmap(nullptr, 2 * size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapped == MAP_FAILED) return;
-    base_ = static_cast<char*>(mapped);
-    if (mprotect(base_ + size_, size_, PROT_NONE) != 0) {
-      munmap(base_, 2 * size_);
-      base_ = nullptr;
-    }
-#endif
-  }
-  ~GuardedPage() {
-    if (!base_) return;
-#ifdef _WIN32
-    VirtualFree(base_, 0, MEM_RELEASE);
-#else
-    munmap(base_, 2 * size_);
-#endif
-  }
-  GuardedPage(const GuardedPage&) = delete;
-  GuardedPage& operator=(const GuardedPage&) = delete;
-
-  bool Ready() const {
-    return base_ != nullptr;
-  }
-  // Copies `count` bytes so that the last of them is the last readable byte.
-  const char* PlaceAtEnd(const char* bytes, size_t count) {
-    char* at = base_ + size_ - count;
-    std::memcpy(at, bytes, count);
-    return at;
-  }
-
- private:
-  char* base_ = nullptr;
-  size_t size_ = 0;
-};
 
 }  // namespace
 
 TEST(FindCommandTail, CutsTheProgramNameAndTheBlanksAfterIt) {
-  const TailCase cases[] = {
+  ExpectTails({
       {"prog /g", "/g"},
       {"prog  /g", "/g"},
       {"prog\t/g", "/g"},
@@ -102,29 +49,19 @@ TEST(FindCommandTail, CutsTheProgramNameAndTheBlanksAfterIt) {
       {"prog \x21", "\x21"},
       {" prog /g", "prog /g"},  // a leading blank ends an empty program name
       {"/g", ""},
-  };
-  ExpectTails(cases, sizeof(cases) / sizeof(cases[0]));
-}
-
-TEST(FindCommandTail, EndsAtTheTerminatorWhenThereIsNoTail) {
-  const TailCase cases[] = {
       {"", ""},
       {"prog", ""},
       {"prog ", ""},
       {"prog \t \x01", ""},
-      {"\"C:\\Program Files\\q.exe\"", ""},
-  };
-  ExpectTails(cases, sizeof(cases) / sizeof(cases[0]));
-
-  const char* tail = FindCommandTail(nullptr);
-  ASSERT_NE(tail, nullptr);
-  EXPECT_STREQ(tail, "");
+  });
+  EXPECT_STREQ(FindCommandTail(nullptr), "");
 }
 
 TEST(FindCommandTail, QuotesKeepBlanksInTheProgramName) {
-  const TailCase cases[] = {
+  ExpectTails({
       {"\"C:\\Program Files\\q.exe\" /g", "/g"},
       {"\"C:\\Program Files\\q.exe\"  \t/0", "/0"},
+      {"\"C:\\Program Files\\q.exe\"", ""},
       {"\"C:\\q.exe\"/g", ""},                // glued to the closing quote: part of the name
       {"\"C:\\q.exe\"/g /1", "/1"},           // ... up to the next blank
       {"\"C:\\Program Files\\q.exe /g", ""},  // unbalanced: the rest is the name
@@ -133,18 +70,12 @@ TEST(FindCommandTail, QuotesKeepBlanksInTheProgramName) {
       {"\"\" /g", "/g"},
       {"\"a\"\"b c\" /g", "/g"},
       {"\"a\tb\x01\" /g", "/g"},
-  };
-  ExpectTails(cases, sizeof(cases) / sizeof(cases[0]));
+  });
 }
 
 TEST(FindCommandTail, TakesHighBytesSinglyOnASingleByteCodePage) {
   if (IsDBCSLeadByte(0x81)) GTEST_SKIP() << "needs a single-byte code page";
-  const TailCase cases[] = {
-      {"pr\x81 /g", "/g"},
-      {"\"pr\x81\" /g", "/g"},
-      {"pr\xE9g /g", "/g"},
-  };
-  ExpectTails(cases, sizeof(cases) / sizeof(cases[0]));
+  ExpectTails({{"pr\x81 /g", "/g"}, {"\"pr\x81\" /g", "/g"}, {"pr\xE9g /g", "/g"}});
 }
 
 TEST(FindCommandTail, StepsOverDoubleByteCharactersWhole) {
@@ -152,7 +83,8 @@ TEST(FindCommandTail, StepsOverDoubleByteCharactersWhole) {
   if (!dbcs.Active()) GTEST_SKIP() << "needs code page 932";
   // Whatever follows a lead byte is its trail: a blank there does not end the name, a quote
   // there does not toggle the quoted state, a lead-byte value there is not a new lead byte.
-  const TailCase cases[] = {
+  // A lone lead byte before the terminator ends the walk there.
+  ExpectTails({
       {"\x82\xA0 /g", "/g"},
       {"pr\x81 og /g", "/g"},
       {"pr\x81\tog /g", "/g"},
@@ -160,31 +92,9 @@ TEST(FindCommandTail, StepsOverDoubleByteCharactersWhole) {
       {"\"pr\x81\" og\" /g", "/g"},
       {"pr\x82\x82 /g", "/g"},
       {"C:\\\x95\x5C\\q.exe /1", "/1"},
-  };
-  ExpectTails(cases, sizeof(cases) / sizeof(cases[0]));
-}
-
-TEST(FindCommandTail, StopsAtTheTerminatorAfterALoneLeadByte) {
-  ScopedDoubleByteCodePage dbcs;
-  if (!dbcs.Active()) GTEST_SKIP() << "needs code page 932";
-  GuardedPage page;
-  ASSERT_TRUE(page.Ready());
-
-  struct Case {
-    const char* bytes;  // terminator included
-    size_t count;
-  };
-  const Case cases[] = {
-      {"prog\x81", 6},
-      {"\x81", 2},
-      {"\"C:\\q\x82\xA0\x81", 9},
-      {"\x82\xA0\x82", 4},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE("case " + std::to_string(&c - cases));
-    // The terminator is the last readable byte: a read past it faults.
-    const char* line = page.PlaceAtEnd(c.bytes, c.count);
-    const char* tail = FindCommandTail(line);
-    EXPECT_EQ(tail, line + c.count - 1);
-  }
+      {"prog\x81", ""},
+      {"\x81", ""},
+      {"\"C:\\q\x82\xA0\x81", ""},
+      {"\x82\xA0\x82", ""},
+  });
 }
