@@ -6,36 +6,6 @@
 
 #include <string>
 
-// Owns one kernel handle; null and INVALID_HANDLE_VALUE both mean "none".
-class ScopedHandle {
- public:
-  ScopedHandle() = default;
-  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.Release()) {}
-  ScopedHandle& operator=(ScopedHandle&& other) noexcept {
-    if (this != &other) Reset(other.Release());
-    return *this;
-  }
-  ~ScopedHandle() { Reset(nullptr); }
-
-  HANDLE Get() const { return handle_; }
-  bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Release() {
-    HANDLE handle = handle_;
-    handle_ = nullptr;
-    return handle;
-  }
-  void Reset(HANDLE handle) {
-    if (Valid()) CloseHandle(handle_);
-    handle_ = handle;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-};
-
 // Sets (or, with a null value, removes) one variable of this process's environment, which
 // launched programs inherit, and puts the previous state back when it goes.
 class ScopedEnvironmentVariable {
@@ -51,8 +21,9 @@ class ScopedEnvironmentVariable {
   std::string previous_;
 };
 
-// The directory of the running program, without a trailing backslash.
+// The directory of the running program, and the temporary directory; no trailing backslash.
 std::string ThisProgramDirectory();
+std::string TemporaryDirectory();
 
 struct LaunchResult {
   bool started = false;   // CreateProcessA succeeded
@@ -63,10 +34,9 @@ struct LaunchResult {
   std::string standardError;
 };
 
-// Runs `programPath` (full path, handed to CreateProcessA as the application name) with
-// `commandLine` as its whole command line, byte for byte, in `currentDirectory`, with the
-// environment of the calling process. Stdin reads from NUL; stdout and stderr go to pipes that
-// are read until the program and everything that inherited the pipes let go of them. After
-// `timeoutMs` the program is terminated and the result says so.
+// Runs `programPath` (handed to CreateProcessA as the application name) with `commandLine` as
+// its whole command line, byte for byte, in `currentDirectory` (empty: this one), with this
+// process's environment. Stdin reads from NUL; stdout and stderr go to pipes read until the
+// program and whatever inherited them let go. After `timeoutMs` the program is terminated.
 LaunchResult LaunchProgram(const std::string& programPath, const std::string& commandLine,
                            const std::string& currentDirectory, DWORD timeoutMs);

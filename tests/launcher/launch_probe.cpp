@@ -1,8 +1,6 @@
-// The launcher's test subject. By default it writes its command line to stdout and its current
-// directory to stderr. Environment, inherited from the launching process:
-//   PROBE_FLOOD  instead write this many bytes to each of stdout and stderr, interleaved
-//   PROBE_SLEEP  milliseconds to wait before exiting
-//   PROBE_EXIT   exit code (default 0)
+// The launcher's test subject: writes its command line to stdout and its current directory to
+// stderr, or with PROBE_FLOOD=N instead N bytes to each, interleaved; then sleeps PROBE_SLEEP
+// milliseconds and exits with PROBE_EXIT. All three are inherited from the launching process.
 #include <windows.h>
 
 #include <cstdlib>
@@ -10,17 +8,15 @@
 
 namespace {
 
-unsigned long NumberVariable(const char* name, unsigned long fallback) {
+unsigned long NumberVariable(const char* name) {
   char value[32];
   const DWORD length = GetEnvironmentVariableA(name, value, sizeof(value));
-  if (length == 0 || length >= sizeof(value)) return fallback;
-  return std::strtoul(value, nullptr, 0);
+  return length == 0 || length >= sizeof(value) ? 0 : std::strtoul(value, nullptr, 0);
 }
 
 void WriteAll(HANDLE file, const char* bytes, DWORD count) {
-  while (count > 0) {
-    DWORD written = 0;
-    if (!WriteFile(file, bytes, count, &written, nullptr) || written == 0) return;
+  DWORD written = 0;
+  while (count > 0 && WriteFile(file, bytes, count, &written, nullptr) && written > 0) {
     bytes += written;
     count -= written;
   }
@@ -31,23 +27,20 @@ void WriteAll(HANDLE file, const char* bytes, DWORD count) {
 int main() {
   const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
   const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
-  const unsigned long flood = NumberVariable("PROBE_FLOOD", 0);
-  if (flood > 0) {
-    static char chunk[8192];
-    std::memset(chunk, 'x', sizeof(chunk));
-    for (unsigned long left = flood; left > 0;) {
-      const DWORD count = left < sizeof(chunk) ? static_cast<DWORD>(left) : sizeof(chunk);
-      WriteAll(output, chunk, count);
-      WriteAll(error, chunk, count);
-      left -= count;
-    }
-  } else {
-    const char* line = GetCommandLineA();
-    WriteAll(output, line, static_cast<DWORD>(std::strlen(line)));
-    char directory[MAX_PATH];
-    const DWORD length = GetCurrentDirectoryA(sizeof(directory), directory);
-    if (length > 0 && length < sizeof(directory)) WriteAll(error, directory, length);
+  const unsigned long flood = NumberVariable("PROBE_FLOOD");
+  static char chunk[8192];
+  std::memset(chunk, 'x', sizeof(chunk));
+  for (unsigned long left = flood; left > 0;) {
+    const DWORD count = left < sizeof(chunk) ? static_cast<DWORD>(left) : sizeof(chunk);
+    WriteAll(output, chunk, count);
+    WriteAll(error, chunk, count);
+    left -= count;
   }
-  Sleep(NumberVariable("PROBE_SLEEP", 0));
-  return static_cast<int>(NumberVariable("PROBE_EXIT", 0));
+  if (flood == 0) {
+    WriteAll(output, GetCommandLineA(), static_cast<DWORD>(std::strlen(GetCommandLineA())));
+    char directory[MAX_PATH];
+    WriteAll(error, directory, GetCurrentDirectoryA(sizeof(directory), directory));
+  }
+  Sleep(NumberVariable("PROBE_SLEEP"));
+  return static_cast<int>(NumberVariable("PROBE_EXIT"));
 }

@@ -19,39 +19,19 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-// The launcher's own name: quotes toggle, a blank outside quotes ends it.
-const char* SkipOwnName(const char* at) {
-  bool quoted = false;
-  for (; *at != '\0'; ++at) {
-    if (*at == '"') {
-      quoted = !quoted;
-    } else if (!quoted && IsBlank(*at)) {
-      break;
-    }
-  }
-  return at;
-}
-
 // One argument under the usual rules: quotes group, 2n backslashes before a quote give n and
 // the quote groups, 2n+1 give n and a literal quote. Null when there is no argument left.
 const char* ReadArgument(const char* at, std::string* argument) {
   while (IsBlank(*at)) ++at;
   if (*at == '\0') return nullptr;
   argument->clear();
-  bool quoted = false;
-  while (*at != '\0' && (quoted || !IsBlank(*at))) {
+  for (bool quoted = false; *at != '\0' && (quoted || !IsBlank(*at));) {
     size_t backslashes = 0;
-    while (*at == '\\') {
-      ++backslashes;
-      ++at;
-    }
+    for (; *at == '\\'; ++at) ++backslashes;
     if (*at == '"') {
       argument->append(backslashes / 2, '\\');
-      if (backslashes % 2 == 1) {
-        argument->push_back('"');
-      } else {
-        quoted = !quoted;
-      }
+      if (backslashes % 2 == 1) argument->push_back('"');
+      if (backslashes % 2 == 0) quoted = !quoted;
       ++at;
     } else {
       argument->append(backslashes, '\\');
@@ -64,11 +44,9 @@ const char* ReadArgument(const char* at, std::string* argument) {
 }  // namespace
 
 int main() {
-  const char* at = SkipOwnName(GetCommandLineA());
-  std::string program;
-  std::string directory;
-  std::string timeoutText;
-  if (!(at = ReadArgument(at, &program)) || !(at = ReadArgument(at, &directory)) ||
+  std::string program, directory, timeoutText;
+  const char* at = ReadArgument(GetCommandLineA(), &program);  // this launcher's own name first
+  if (!at || !(at = ReadArgument(at, &program)) || !(at = ReadArgument(at, &directory)) ||
       !(at = ReadArgument(at, &timeoutText))) {
     std::fprintf(stderr, "usage: launcher.exe PROGRAM DIRECTORY TIMEOUT-MS COMMAND-LINE\n");
     return 1;
@@ -87,8 +65,8 @@ int main() {
                  static_cast<unsigned long>(result.launchError));
     return 2;
   }
-  const unsigned long outputBytes = static_cast<unsigned long>(result.standardOutput.size());
-  const unsigned long errorBytes = static_cast<unsigned long>(result.standardError.size());
+  const auto outputBytes = static_cast<unsigned long>(result.standardOutput.size());
+  const auto errorBytes = static_cast<unsigned long>(result.standardError.size());
   if (result.timedOut) {
     std::printf("timed-out stdout=%lu stderr=%lu\n", outputBytes, errorBytes);
     return 3;

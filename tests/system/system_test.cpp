@@ -7,163 +7,91 @@
 
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/launcher/launch.h"
 
 namespace {
 
+using namespace std::string_literals;  // "..."s keeps embedded NULs
+
 constexpr char kControlKey[] = "SOFTWARE\\Vantrel\\ZKT05B9";
 constexpr REGSAM kView = KEY_WOW64_64KEY;
 constexpr DWORD kTimeoutMs = 20000;
 constexpr int kFailed = 100;
 
-// ---- Registry --------------------------------------------------------------------------
+// The tests, quickboot.exe and the ctlsim libraries lie side by side in kBin. Runs start in
+// the scratch directory kWork, where no library lies, unless a case says otherwise.
+const std::string kBin = ThisProgramDirectory();
+const std::string kQuickboot = kBin + "\\quickboot.exe";
+const std::string kWork =
+    TemporaryDirectory() + "\\qb-system-" + std::to_string(GetCurrentProcessId());
+const std::string kBlankDirectory = kWork + "\\dir with blanks";
+const std::string kBlankQuickboot = kBlankDirectory + "\\quickboot.exe";
+const std::string kFolderDll = kWork + "\\folder.dll";
+const std::string kLogPath = kWork + "\\ctlsim.log";
 
-// One registry value as stored: its type and raw bytes (terminating NULs included).
-struct RegistryValue {
-  DWORD type = REG_NONE;
-  std::string data;
-  bool operator==(const RegistryValue& other) const {
-    return type == other.type && data == other.data;
-  }
-};
+// A registry value as stored: type and raw bytes, terminating NULs included.
+using RegistryValue = std::pair<DWORD, std::string>;
+using Values = std::map<std::string, RegistryValue>;
+using KeyContent = std::optional<Values>;  // empty: no key at all
 
 RegistryValue Text(const std::string& text, DWORD type = REG_SZ) {
   return {type, text + '\0'};
 }
 
-RegistryValue MultiText(const std::vector<std::string>& texts) {
-  RegistryValue value{REG_MULTI_SZ, std::string()};
-  for (const std::string& text : texts) value.data += text + '\0';
-  value.data += '\0';
-  return value;
+Values Installed(const RegistryValue& dllName = Text("ctlsim.dll"),
+                 const RegistryValue& instPath = Text(kBin)) {
+  return {{"InstPath", instPath}, {"DllName", dllName}};
 }
 
-RegistryValue Number(DWORD number) {
-  return {REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof(number))};
-}
-
-// What the control key holds: absent, or present with these values.
-struct KeyContent {
-  bool present = false;
-  std::map<std::string, RegistryValue> values;
-  bool operator==(const KeyContent& other) const {
-    return present == other.present && values == other.values;
+struct OpenKey {
+  HKEY handle = nullptr;
+  OpenKey() = default;
+  OpenKey(const OpenKey&) = delete;
+  ~OpenKey() {
+    if (handle) RegCloseKey(handle);
   }
-};
-
-class ScopedKey {
- public:
-  ScopedKey() = default;
-  ScopedKey(const ScopedKey&) = delete;
-  ScopedKey& operator=(const ScopedKey&) = delete;
-  ~ScopedKey() {
-    if (key_) RegCloseKey(key_);
-  }
-  HKEY* Receive() { return &key_; }
-  HKEY Get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
 };
 
 KeyContent ReadControlKey() {
-  KeyContent content;
-  ScopedKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kControlKey, 0, KEY_READ | kView, key.Receive()) !=
+  OpenKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kControlKey, 0, KEY_READ | kView, &key.handle) !=
       ERROR_SUCCESS) {
-    return content;
+    return std::nullopt;
   }
-  content.present = true;
+  Values values;
   for (DWORD index = 0;; ++index) {
     char name[256];
-    DWORD nameLength = sizeof(name);
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data(4096);
-    DWORD dataSize = static_cast<DWORD>(data.size());
-    if (RegEnumValueA(key.Get(), index, name, &nameLength, nullptr, &type, data.data(),
-                      &dataSize) != ERROR_SUCCESS) {
-      break;
+    BYTE data[4096];
+    DWORD nameLength = sizeof(name), type = REG_NONE, size = sizeof(data);
+    if (RegEnumValueA(key.handle, index, name, &nameLength, nullptr, &type, data, &size) !=
+        ERROR_SUCCESS) {
+      return values;
     }
-    content.values[std::string(name, nameLength)] = {
-        type, std::string(reinterpret_cast<const char*>(data.data()), dataSize)};
+    values[name] = {type, std::string(reinterpret_cast<char*>(data), size)};
   }
-  return content;
-}
-
-void DeleteControlKey() {
-  RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kControlKey, kView, 0);
 }
 
 void WriteControlKey(const KeyContent& content) {
-  DeleteControlKey();
-  if (!content.present) return;
-  ScopedKey key;
+  RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kControlKey, kView, 0);
+  if (!content) return;
+  OpenKey key;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kControlKey, 0, nullptr, 0, KEY_WRITE | kView,
-                            nullptr, key.Receive(), nullptr),
+                            nullptr, &key.handle, nullptr),
             ERROR_SUCCESS);
-  for (const auto& entry : content.values) {
-    const RegistryValue& value = entry.second;
-    ASSERT_EQ(RegSetValueExA(key.Get(), entry.first.c_str(), 0, value.type,
-                             reinterpret_cast<const BYTE*>(value.data.data()),
-                             static_cast<DWORD>(value.data.size())),
+  for (const auto& [name, value] : *content) {
+    ASSERT_EQ(RegSetValueExA(key.handle, name.c_str(), 0, value.first,
+                             reinterpret_cast<const BYTE*>(value.second.data()),
+                             static_cast<DWORD>(value.second.size())),
               ERROR_SUCCESS);
   }
 }
 
-// Keeps whatever the key held before a test and puts it back afterwards.
-class ScopedControlKey {
- public:
-  ScopedControlKey() : saved_(ReadControlKey()) {}
-  ScopedControlKey(const ScopedControlKey&) = delete;
-  ScopedControlKey& operator=(const ScopedControlKey&) = delete;
-  ~ScopedControlKey() { WriteControlKey(saved_); }
-
- private:
-  KeyContent saved_;
-};
-
-KeyContent NoKey() {
-  return KeyContent();
-}
-
-KeyContent Key(const std::map<std::string, RegistryValue>& values) {
-  return {true, values};
-}
-
-// ---- Files -----------------------------------------------------------------------------
-
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::vector<std::string> lines;
-  std::ifstream file(path);
-  for (std::string line; std::getline(file, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-std::string TemporaryDirectory() {
-  char path[MAX_PATH];
-  const DWORD length = GetTempPathA(sizeof(path), path);
-  std::string directory(path, length);
-  if (!directory.empty() && directory.back() == '\\') directory.pop_back();
-  return directory;
-}
-
-// ---- Runs ------------------------------------------------------------------------------
-
-// How the simulated library behaves in one run; a null entry leaves the variable unset.
-struct Simulation {
-  const char* state = "0";
-  const char* readStatus = nullptr;
-  const char* writeStatus = nullptr;
-  const char* crash = nullptr;
-};
-
-using Log = std::vector<std::string>;
+using Log = std::vector<std::string>;  // the simulated library's log, one line per event
 
 const Log kNotLoaded = {};
 const Log kLoadedUncalled = {"attach", "detach FreeLibrary"};
@@ -173,347 +101,211 @@ Log ReadThenWrite(const std::string& value) {
   return {"attach", "call 1 0 0", "call 1 1 " + value, "detach FreeLibrary"};
 }
 
-struct Outcome {
-  LaunchResult launch;
-  Log log;
+Log ReadLog() {
+  Log lines;
+  std::ifstream file(kLogPath);
+  for (std::string line; std::getline(file, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string Line(const char* tail) {
+  return "quickboot.exe "s + tail;
+}
+
+// How the simulated library behaves in one run; a null entry leaves the variable unset.
+struct Simulation {
+  const char* state = "0";
+  const char* readStatus = nullptr;
+  const char* writeStatus = nullptr;
+  const char* crash = nullptr;
 };
 
 class SystemTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    CreateDirectoryA(Work().c_str(), nullptr);
-    CreateDirectoryA(BlankDirectory().c_str(), nullptr);
-    CreateDirectoryA(FolderNamedLikeALibrary().c_str(), nullptr);
-    CopyFileA(Quickboot().c_str(), BlankDirectoryQuickboot().c_str(), FALSE);
+    for (const std::string& directory : {kWork, kBlankDirectory, kFolderDll}) {
+      CreateDirectoryA(directory.c_str(), nullptr);
+    }
+    CopyFileA(kQuickboot.c_str(), kBlankQuickboot.c_str(), FALSE);
   }
-
   static void TearDownTestSuite() {
-    DeleteFileA(BlankDirectoryQuickboot().c_str());
-    DeleteFileA(LogPath().c_str());
-    RemoveDirectoryA(FolderNamedLikeALibrary().c_str());
-    RemoveDirectoryA(BlankDirectory().c_str());
-    RemoveDirectoryA(Work().c_str());
+    DeleteFileA(kBlankQuickboot.c_str());
+    DeleteFileA(kLogPath.c_str());
+    for (const std::string& directory : {kFolderDll, kBlankDirectory, kWork}) {
+      RemoveDirectoryA(directory.c_str());
+    }
   }
+  void TearDown() override { WriteControlKey(savedKey_); }
 
-  // The tests, quickboot.exe and the ctlsim libraries lie side by side.
-  static const std::string& Bin() {
-    static const std::string bin = ThisProgramDirectory();
-    return bin;
-  }
-  // A scratch directory of this run, for the log and the odd paths.
-  static const std::string& Work() {
-    static const std::string work =
-        TemporaryDirectory() + "\\qb-system-" + std::to_string(GetCurrentProcessId());
-    return work;
-  }
-  static std::string Quickboot() { return Bin() + "\\quickboot.exe"; }
-  static std::string BlankDirectory() { return Work() + "\\dir with blanks"; }
-  static std::string BlankDirectoryQuickboot() { return BlankDirectory() + "\\quickboot.exe"; }
-  static std::string FolderNamedLikeALibrary() { return Work() + "\\folder.dll"; }
-  static std::string LogPath() { return Work() + "\\ctlsim.log"; }
-
-  // The usual installation: ctlsim.dll beside the tests.
-  static KeyContent Installed(const std::string& dllName = "ctlsim.dll") {
-    return Key({{"InstPath", Text(Bin())}, {"DllName", Text(dllName)}});
-  }
-
-  // Writes the key, runs the program in `directory` (the work directory unless given, so the
-  // library is never found by accident), and checks the key was left as written.
-  Outcome Run(const KeyContent& key, const std::string& commandLine,
-              const Simulation& simulation = Simulation(), const std::string& program = "",
-              const std::string& directory = "") {
+  // Writes the key, runs `program` with `commandLine` in `directory` and checks that it ended
+  // by itself, in silence, with `exitCode`, left the key as written and, when `log` is given,
+  // did exactly that to the library. Returns the library's log.
+  Log Expect(const KeyContent& key, const std::string& commandLine, const Simulation& simulation,
+             int exitCode, const std::optional<Log>& log, const std::string& directory = kWork,
+             const std::string& program = kQuickboot) {
+    SCOPED_TRACE(::testing::Message()
+                 << ::testing::PrintToString(commandLine) << " in " << directory << ", state "
+                 << simulation.state << ", read status " << simulation.readStatus
+                 << ", write status " << simulation.writeStatus << ", crash " << simulation.crash
+                 << ", key " << ::testing::PrintToString(key));
     WriteControlKey(key);
-    if (HasFatalFailure()) return Outcome();
+    if (HasFatalFailure()) return {};
     const KeyContent written = ReadControlKey();
-    DeleteFileA(LogPath().c_str());
-
-    ScopedEnvironmentVariable state("CTLSIM_STATE", simulation.state);
-    ScopedEnvironmentVariable readStatus("CTLSIM_READ_STATUS", simulation.readStatus);
-    ScopedEnvironmentVariable writeStatus("CTLSIM_WRITE_STATUS", simulation.writeStatus);
-    ScopedEnvironmentVariable crash("CTLSIM_CRASH", simulation.crash);
-    ScopedEnvironmentVariable log("CTLSIM_LOG", LogPath().c_str());
-
-    Outcome outcome;
-    outcome.launch = LaunchProgram(program.empty() ? Quickboot() : program, commandLine,
-                                   directory.empty() ? Work() : directory, kTimeoutMs);
-    outcome.log = ReadLines(LogPath());
-    EXPECT_TRUE(ReadControlKey() == written) << "the program changed the control key";
-    return outcome;
-  }
-
-  // Ended on its own, in silence, with `exitCode`.
-  static void ExpectQuietExit(const Outcome& outcome, int exitCode) {
-    ASSERT_TRUE(outcome.launch.started) << "error " << outcome.launch.launchError;
-    EXPECT_FALSE(outcome.launch.timedOut);
-    EXPECT_EQ(outcome.launch.exitCode, static_cast<DWORD>(exitCode));
-    EXPECT_EQ(outcome.launch.standardOutput, "");
-    EXPECT_EQ(outcome.launch.standardError, "");
-  }
-
-  static void ExpectRun(const Outcome& outcome, int exitCode, const Log& log) {
-    ExpectQuietExit(outcome, exitCode);
-    EXPECT_EQ(outcome.log, log);
+    DeleteFileA(kLogPath.c_str());
+    LaunchResult launch;
+    {
+      ScopedEnvironmentVariable state("CTLSIM_STATE", simulation.state);
+      ScopedEnvironmentVariable readStatus("CTLSIM_READ_STATUS", simulation.readStatus);
+      ScopedEnvironmentVariable writeStatus("CTLSIM_WRITE_STATUS", simulation.writeStatus);
+      ScopedEnvironmentVariable crash("CTLSIM_CRASH", simulation.crash);
+      ScopedEnvironmentVariable logPath("CTLSIM_LOG", kLogPath.c_str());
+      launch = LaunchProgram(program, commandLine, directory, kTimeoutMs);
+    }
+    const Log actual = ReadLog();
+    EXPECT_TRUE(launch.started) << "error " << launch.launchError;
+    EXPECT_FALSE(launch.timedOut);
+    EXPECT_EQ(launch.exitCode, static_cast<DWORD>(exitCode));
+    EXPECT_EQ(launch.standardOutput, "");
+    EXPECT_EQ(launch.standardError, "");
+    if (log) {
+      EXPECT_EQ(actual, *log);
+    }
+    EXPECT_EQ(ReadControlKey(), written) << "the program changed the control key";
+    return actual;
   }
 
  private:
-  ScopedControlKey savedKey_;
+  const KeyContent savedKey_ = ReadControlKey();
 };
 
-std::string Printed(const std::string& text) {
-  return ::testing::PrintToString(text);
-}
-
-// ---- Command line ----------------------------------------------------------------------
-
+// Quick boot is on, so a recognised "/g" answers 1 and anything unrecognised 0, unwritten.
 TEST_F(SystemTest, CutsTheTailFromTheRealCommandLine) {
-  struct Row {
-    const char* commandLine;
-    int exitCode;
-    Log log;
-  };
-  // Quick boot is on (state 2): a recognised "/g" answers 1, anything unrecognised 0.
-  const Row rows[] = {
-      {"quickboot.exe /g", 1, kReadOnly},
-      {"quickboot.exe /G", 1, kReadOnly},
-      {"quickboot.exe  /g", 1, kReadOnly},
-      {"quickboot.exe \t \t/g", 1, kReadOnly},
-      {"quickboot.exe\t/g", 1, kReadOnly},
-      {"C:\\Program Files\\quickboot.exe /g", 0, kReadOnly},  // the name ends at "C:\Program"
-      {"\"C:\\Program Files\\quickboot.exe\" /g", 1, kReadOnly},
-      {"\"quick\"boot.exe /g", 1, kReadOnly},
-      {"\"quickboot.exe /g\"", 0, kReadOnly},
-      {"\"quickboot.exe\"/g", 0, kReadOnly},
-      {"quickboot.exe /g ", 0, kReadOnly},
-      {"quickboot.exe /g\t", 0, kReadOnly},
-      {"quickboot.exe /g /1", 0, kReadOnly},
-      {"quickboot.exe \"/g\"", 0, kReadOnly},
-      {"quickboot.exe", 0, kReadOnly},
-      {"quickboot.exe  ", 0, kReadOnly},
-      {"quickboot.exe /x", 0, kReadOnly},
-      {"quickboot.exe g", 0, kReadOnly},
-      {"quickboot.exe /1", 0, ReadThenWrite("2")},
-      {"quickboot.exe /1 ", 0, kReadOnly},
-      {"quickboot.exe /0", 0, ReadThenWrite("0")},
-      {"quickboot.exe  /0", 0, ReadThenWrite("0")},
-      {"quickboot.exe /0 /1", 0, kReadOnly},
-  };
-  Simulation on;
-  on.state = "2";
-  for (const Row& row : rows) {
-    SCOPED_TRACE(Printed(row.commandLine));
-    ExpectRun(Run(Installed(), row.commandLine, on), row.exitCode, row.log);
+  const std::string quoted = "\"" + kBlankQuickboot + "\"";
+  const std::string recognisedRead[] = {
+      "quickboot.exe /g",      "quickboot.exe /G",  "quickboot.exe  /g",
+      "quickboot.exe \t \t/g", "quickboot.exe\t/g", "\"C:\\Program Files\\quickboot.exe\" /g",
+      "\"quick\"boot.exe /g",  quoted + " /g"};
+  // Not recognised: a name that ends at "C:\Program", tails glued to the closing quote, and
+  // tails that are not exactly one switch.
+  const std::vector<std::string> unrecognised = {"C:\\Program Files\\quickboot.exe /g",
+                                                 "\"quickboot.exe /g\"", "\"quickboot.exe\"/g",
+                                                 quoted + "/g", kBlankQuickboot + " /g"};
+  const std::vector<std::string> unrecognisedTail = {
+      "quickboot.exe /g ", "quickboot.exe /g\t", "quickboot.exe /g /1", "quickboot.exe \"/g\"",
+      "quickboot.exe",     "quickboot.exe  ",    "quickboot.exe /x",    "quickboot.exe g",
+      "quickboot.exe /1 ", "quickboot.exe /0 /1"};
+  const std::pair<std::string, const char*> recognisedWrite[] = {{"quickboot.exe /1", "2"},
+                                                                 {"quickboot.exe /0", "0"},
+                                                                 {"quickboot.exe  /0", "0"},
+                                                                 {quoted + "  /1", "2"}};
+  for (const std::string& line : recognisedRead) {
+    Expect(Installed(), line, {"2"}, 1, kReadOnly, kWork, kBlankQuickboot);
+  }
+  for (const std::vector<std::string>& lines : {unrecognised, unrecognisedTail}) {
+    for (const std::string& line : lines) {
+      Expect(Installed(), line, {"2"}, 0, kReadOnly, kWork, kBlankQuickboot);
+    }
+  }
+  for (const auto& [line, written] : recognisedWrite) {
+    Expect(Installed(), line, {"2"}, 0, ReadThenWrite(written), kWork, kBlankQuickboot);
   }
 }
 
-TEST_F(SystemTest, RunsFromAQuotedPathWithBlanks) {
-  struct Row {
-    std::string commandLine;
-    int exitCode;
-    Log log;
-  };
-  const std::string quoted = "\"" + BlankDirectoryQuickboot() + "\"";
-  const Row rows[] = {
-      {quoted + " /g", 1, kReadOnly},
-      {quoted + "  /1", 0, ReadThenWrite("2")},
-      {quoted + "/g", 0, kReadOnly},  // glued to the quote: part of the name, the tail is empty
-      {BlankDirectoryQuickboot() + " /g", 0, kReadOnly},  // unquoted: the tail starts in the path
-  };
-  Simulation on;
-  on.state = "2";
-  for (const Row& row : rows) {
-    SCOPED_TRACE(Printed(row.commandLine));
-    ExpectRun(Run(Installed(), row.commandLine, on, BlankDirectoryQuickboot()), row.exitCode,
-              row.log);
-  }
-}
-
-// ---- State word ------------------------------------------------------------------------
-
-TEST_F(SystemTest, ReadAnswersTheQuickBootBit) {
+// "/g" answers the quick-boot bit (bit 1), "/1" sets it in the word, "/0" clears the word.
+TEST_F(SystemTest, ReadsTheBitSetsItOrClearsTheWholeWord) {
   struct Row {
     const char* state;
-    int exitCode;
+    int answer;
+    const char* withTheBitSet;
   };
-  const Row rows[] = {{"0", 0}, {"1", 0}, {"2", 1},          {"3", 1},
-                      {"5", 0}, {"7", 1}, {"0xFFFFFFFD", 0}, {"0xFFFFFFFF", 1}};
+  const Row rows[] = {{"0", 0, "2"},
+                      {"1", 0, "3"},
+                      {"2", 1, "2"},
+                      {"3", 1, "3"},
+                      {"5", 0, "7"},
+                      {"7", 1, "7"},
+                      {"0x80000000", 0, "2147483650"},
+                      {"0xFFFFFFFD", 0, "4294967295"},
+                      {"0xFFFFFFFF", 1, "4294967295"}};
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.state);
-    Simulation simulation;
-    simulation.state = row.state;
-    ExpectRun(Run(Installed(), "quickboot.exe /g", simulation), row.exitCode, kReadOnly);
+    Expect(Installed(), "quickboot.exe /g", {row.state}, row.answer, kReadOnly);
+    Expect(Installed(), "quickboot.exe /1", {row.state}, 0, ReadThenWrite(row.withTheBitSet));
+    Expect(Installed(), "quickboot.exe /0", {row.state}, 0, ReadThenWrite("0"));
   }
 }
 
-TEST_F(SystemTest, WriteSetsTheBitOrClearsTheWholeWord) {
-  struct Row {
-    const char* tail;
-    const char* state;
-    const char* written;
-  };
-  const Row rows[] = {
-      {"/1", "5", "7"},
-      {"/1", "0", "2"},
-      {"/1", "2", "2"},
-      {"/1", "0xFFFFFFFF", "4294967295"},
-      {"/1", "0x80000000", "2147483650"},
-      {"/0", "7", "0"},
-      {"/0", "5", "0"},
-      {"/0", "0", "0"},
-      {"/0", "0xFFFFFFFF", "0"},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.tail) + " with state " + row.state);
-    Simulation simulation;
-    simulation.state = row.state;
-    ExpectRun(Run(Installed(), std::string("quickboot.exe ") + row.tail, simulation), 0,
-              ReadThenWrite(row.written));
-  }
-}
-
-// ---- Failing library calls -------------------------------------------------------------
-
-TEST_F(SystemTest, FailedReadEndsWith100WithoutWriting) {
+TEST_F(SystemTest, FailedOrCrashingCallEndsWith100InSilence) {
   for (const char* status : {"1", "0xFFFFFFFF"}) {
     for (const char* tail : {"/g", "/1", "/0", "", "/x"}) {
-      SCOPED_TRACE(std::string(tail) + " with read status " + status);
-      Simulation simulation;
-      simulation.state = "2";
-      simulation.readStatus = status;
-      ExpectRun(Run(Installed(), std::string("quickboot.exe ") + tail, simulation), kFailed,
-                kReadOnly);
+      Expect(Installed(), Line(tail), {"2", status}, kFailed, kReadOnly);  // and writes nothing
     }
   }
-}
-
-TEST_F(SystemTest, FailedWriteEndsWith100) {
-  struct Row {
-    const char* tail;
-    int exitCode;
-    Log log;
-  };
-  const Row rows[] = {
-      {"/1", kFailed, ReadThenWrite("7")},
-      {"/0", kFailed, ReadThenWrite("0")},
-      {"/g", 0, kReadOnly},  // nothing written, so the write status does not matter
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.tail);
-    Simulation simulation;
-    simulation.state = "5";
-    simulation.writeStatus = "5";
-    ExpectRun(Run(Installed(), std::string("quickboot.exe ") + row.tail, simulation), row.exitCode,
-              row.log);
-  }
-}
-
-TEST_F(SystemTest, CrashInTheLibraryEndsWith100InSilence) {
+  const Simulation writeFails = {"5", nullptr, "5"};
+  Expect(Installed(), "quickboot.exe /1", writeFails, kFailed, ReadThenWrite("7"));
+  Expect(Installed(), "quickboot.exe /0", writeFails, kFailed, ReadThenWrite("0"));
+  Expect(Installed(), "quickboot.exe /g", writeFails, 0, kReadOnly);  // nothing to write
   for (const char* tail : {"/g", "/1", "/0"}) {
-    SCOPED_TRACE(tail);
-    Simulation simulation;
-    simulation.crash = "call";
     // Ended on the spot: no write, and no unload after the crash.
-    ExpectRun(Run(Installed(), std::string("quickboot.exe ") + tail, simulation), kFailed,
-              Log({"attach", "call 1 0 0"}));
+    Expect(Installed(), Line(tail), {"0", nullptr, nullptr, "call"}, kFailed,
+           Log{"attach", "call 1 0 0"});
   }
   for (const char* tail : {"/g", "/1"}) {
-    SCOPED_TRACE(std::string(tail) + " with a crash while loading");
-    Simulation simulation;
-    simulation.crash = "attach";
-    const Outcome outcome = Run(Installed(), std::string("quickboot.exe ") + tail, simulation);
-    ExpectQuietExit(outcome, kFailed);
     // Whether the loader reports the failed attach with a detach differs between systems.
-    ASSERT_FALSE(outcome.log.empty());
-    EXPECT_EQ(outcome.log.front(), "attach");
-    for (const std::string& line : outcome.log) EXPECT_EQ(line.rfind("call", 0), std::string::npos);
+    const Log log =
+        Expect(Installed(), Line(tail), {"0", nullptr, nullptr, "attach"}, kFailed, std::nullopt);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front(), "attach");
+    for (const std::string& line : log) EXPECT_EQ(line.rfind("call", 0), std::string::npos);
   }
 }
 
-// ---- Locating and loading the library --------------------------------------------------
-
-TEST_F(SystemTest, LibraryWithoutAnEntryPointIsUnloadedUncalled) {
-  for (const char* dllName : {"ctlsim_noversion.dll", "ctlsim_nocontrol.dll"}) {
-    for (const char* tail : {"/g", "/1", "/0", ""}) {
-      SCOPED_TRACE(std::string(dllName) + " " + tail);
-      ExpectRun(Run(Installed(dllName), std::string("quickboot.exe ") + tail), kFailed,
-                kLoadedUncalled);
-    }
-  }
-}
-
-TEST_F(SystemTest, DirectoryAsLibraryPathEndsWith100) {
-  const KeyContent keys[] = {
-      Key({{"InstPath", Text(Bin())}}),                                    // path is bin + "\"
-      Key({{"InstPath", Text(Bin())}, {"DllName", Text("")}}),             // the same
-      Key({{"InstPath", Text(Work())}, {"DllName", Text("folder.dll")}}),  // a directory
-      Key({{"DllName", Text(FolderNamedLikeALibrary())}}),
+TEST_F(SystemTest, LibraryThatCannotBeFoundOrUsedEndsWith100) {
+  const std::pair<KeyContent, Log> rows[] = {
+      {std::nullopt, kNotLoaded},
+      {Values{}, kNotLoaded},
+      {Values{{"InstPath", Text("")}, {"DllName", Text("")}}, kNotLoaded},
+      {Installed(Text("absent.dll")), kNotLoaded},
+      {Installed(Text("ctlsim.dll"), Text(kWork + "\\absent")), kNotLoaded},
+      // Directories: kBin + "\" twice, then a folder named like a library.
+      {Values{{"InstPath", Text(kBin)}}, kNotLoaded},
+      {Installed(Text("")), kNotLoaded},
+      {Installed(Text("folder.dll"), Text(kWork)), kNotLoaded},
+      {Values{{"DllName", Text(kFolderDll)}}, kNotLoaded},
+      // An entry point missing: loaded, never called, unloaded.
+      {Installed(Text("ctlsim_noversion.dll")), kLoadedUncalled},
+      {Installed(Text("ctlsim_nocontrol.dll")), kLoadedUncalled},
   };
-  for (const KeyContent& key : keys) {
-    for (const char* tail : {"/g", ""}) {
-      SCOPED_TRACE(::testing::PrintToString(key.values.size()) + " values, tail " + tail);
-      ExpectRun(Run(key, std::string("quickboot.exe ") + tail), kFailed, kNotLoaded);
-    }
-  }
-}
-
-TEST_F(SystemTest, NoLibraryEndsWith100ForEveryTail) {
-  const KeyContent keys[] = {
-      NoKey(),
-      Key({}),
-      Key({{"InstPath", Text("")}, {"DllName", Text("")}}),
-      Key({{"InstPath", Text(Bin())}, {"DllName", Text("absent.dll")}}),
-      Key({{"InstPath", Text(Work() + "\\absent")}, {"DllName", Text("ctlsim.dll")}}),
-  };
-  int keyIndex = 0;
-  for (const KeyContent& key : keys) {
+  for (const auto& [key, log] : rows) {
     for (const char* tail : {"/g", "/1", "/0", "", "/x", "/g "}) {
-      SCOPED_TRACE("key " + std::to_string(keyIndex) + ", tail " + Printed(tail));
-      ExpectRun(Run(key, std::string("quickboot.exe ") + tail), kFailed, kNotLoaded);
+      Expect(key, Line(tail), {"2"}, kFailed, log);
     }
-    ++keyIndex;
   }
 }
 
 TEST_F(SystemTest, FindsTheLibraryThroughTheRegistry) {
   struct Row {
-    const char* what;
     KeyContent key;
-    bool runInBin;  // otherwise in the work directory, where no library lies
+    std::string directory;
     int exitCode;
     Log log;
   };
   const Row rows[] = {
-      {"directory and name", Installed(), false, 1, kReadOnly},
-      {"directory ending in a backslash",
-       Key({{"InstPath", Text(Bin() + "\\")}, {"DllName", Text("ctlsim.dll")}}), false, 1,
-       kReadOnly},
-      {"expandable directory text",
-       Key({{"InstPath", Text(Bin(), REG_EXPAND_SZ)}, {"DllName", Text("ctlsim.dll")}}), false, 1,
-       kReadOnly},
-      {"first of several names",
-       Key({{"InstPath", Text(Bin())}, {"DllName", MultiText({"ctlsim.dll", "absent.dll"})}}),
-       false, 1, kReadOnly},
-      {"first of several names, without an entry point",
-       Key({{"InstPath", Text(Bin())},
-            {"DllName", MultiText({"ctlsim_nocontrol.dll", "ctlsim.dll"})}}),
-       false, kFailed, kLoadedUncalled},
-      {"bare name, run beside it", Key({{"DllName", Text("ctlsim.dll")}}), true, 1, kReadOnly},
-      {"bare name, run elsewhere", Key({{"DllName", Text("ctlsim.dll")}}), false, kFailed,
-       kNotLoaded},
-      {"directory of the wrong type, run beside it",
-       Key({{"InstPath", Number(7)}, {"DllName", Text("ctlsim.dll")}}), true, 1, kReadOnly},
-      {"name missing", Key({{"InstPath", Text(Bin())}}), true, kFailed, kNotLoaded},
-      {"key missing", NoKey(), true, kFailed, kNotLoaded},
+      {Installed(Text("ctlsim.dll"), Text(kBin + "\\")), kWork, 1, kReadOnly},
+      {Installed(Text("ctlsim.dll"), Text(kBin, REG_EXPAND_SZ)), kWork, 1, kReadOnly},
+      {Installed({REG_MULTI_SZ, "ctlsim.dll\0absent.dll\0\0"s}), kWork, 1, kReadOnly},
+      {Installed({REG_MULTI_SZ, "ctlsim_nocontrol.dll\0ctlsim.dll\0\0"s}), kWork, kFailed,
+       kLoadedUncalled},
+      // A bare name is relative to the current directory; a directory not of text is ignored.
+      {Values{{"DllName", Text("ctlsim.dll")}}, kBin, 1, kReadOnly},
+      {Values{{"DllName", Text("ctlsim.dll")}}, kWork, kFailed, kNotLoaded},
+      {Installed(Text("ctlsim.dll"), {REG_DWORD, "\7\0\0\0"s}), kBin, 1, kReadOnly},
+      {Values{{"InstPath", Text(kBin)}}, kBin, kFailed, kNotLoaded},
+      {std::nullopt, kBin, kFailed, kNotLoaded},
   };
-  Simulation on;
-  on.state = "2";
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    ExpectRun(Run(row.key, "quickboot.exe /g", on, "", row.runInBin ? Bin() : ""), row.exitCode,
-              row.log);
+    Expect(row.key, "quickboot.exe /g", {"2"}, row.exitCode, row.log, row.directory);
   }
 }
-
-// ---- Double-byte code page -------------------------------------------------------------
 
 TEST_F(SystemTest, DirectoryEndingInATrailByteBackslashGetsASeparator) {
   char expected[16] = "";
@@ -525,14 +317,10 @@ TEST_F(SystemTest, DirectoryEndingInATrailByteBackslashGetsASeparator) {
   // U+8868 is 0x95 0x5C in code page 932: its trail byte looks like a backslash. The directory
   // need not exist: with the separator the path is <dir>\..\ctlsim.dll, which resolves to the
   // library beside the tests; without it, <dir>..\ctlsim.dll names nothing.
-  const std::string directory = Bin() + "\\\x95\x5C";
-  Simulation on;
-  on.state = "2";
+  const std::string directory = kBin + "\\\x95\x5C";
   for (const std::string& instPath : {directory, directory + "\\"}) {
-    SCOPED_TRACE(Printed(instPath));
-    ExpectRun(Run(Key({{"InstPath", Text(instPath)}, {"DllName", Text("..\\ctlsim.dll")}}),
-                  "quickboot.exe /g", on),
-              1, kReadOnly);
+    Expect(Installed(Text("..\\ctlsim.dll"), Text(instPath)), "quickboot.exe /g", {"2"}, 1,
+           kReadOnly);
   }
 }
 
