@@ -14,17 +14,17 @@ namespace {
 // unloading the control library and freeing its path.
 CZKT05B9 g_bridge;
 
-// A crash anywhere, the control library included, is a failed call: end at once, with no
-// error-reporting dialog and no debugger, and without running anything more in the process.
-LONG WINAPI EndOnCrash(EXCEPTION_POINTERS*) {
-  TerminateProcess(GetCurrentProcess(), kExitControlFailed);
-  return EXCEPTION_EXECUTE_HANDLER;
-}
-
-[[noreturn]] void EndOnTerminate() {
+// A crash anywhere, the control library included, or an exception nothing caught is a failed
+// call: end at once, with no error-reporting dialog and no debugger, and without running
+// anything more in the process.
+[[noreturn]] void EndAsFailedCall() {
   TerminateProcess(GetCurrentProcess(), kExitControlFailed);
   for (;;) {
   }
+}
+
+LONG WINAPI EndOnCrash(EXCEPTION_POINTERS*) {
+  EndAsFailedCall();
 }
 
 }  // namespace
@@ -33,7 +33,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Before any file test or library load: no system error dialog may stop an unattended run.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   SetUnhandledExceptionFilter(EndOnCrash);
-  std::set_terminate(EndOnTerminate);
+  std::set_terminate(EndAsFailedCall);
 
   // The runtime's lpCmdLine follows rules of its own; the tail is cut from the real line.
   return DispatchCommandGuarded(g_bridge, FindCommandTail(GetCommandLineA()));

@@ -23,6 +23,11 @@ struct CcStringData {
   LONG capacity;
 
   char* Chars() { return reinterpret_cast<char*>(this + 1); }
+  // The header of the block whose characters start at `chars`.
+  static CcStringData* Of(char* chars) { return reinterpret_cast<CcStringData*>(chars) - 1; }
+  static const CcStringData* Of(const char* chars) {
+    return reinterpret_cast<const CcStringData*>(chars) - 1;
+  }
 };
 static_assert(sizeof(CcStringData) == 12, "the header is three 32-bit integers");
 
@@ -51,7 +56,7 @@ class CcString {
   void CloseBuffer(int32_t n);
 
  private:
-  CcStringData* Data() const { return reinterpret_cast<CcStringData*>(chars) - 1; }
+  CcStringData* Data() const { return CcStringData::Of(chars); }
 
   void AllocateData(int32_t n);
   static void ReleaseBlock(CcStringData* block);

@@ -48,9 +48,10 @@ DWORD GetLastError() {
   return g_lastError;
 }
 
+// Any non-null token will do: the stand-in has one heap.
 HANDLE GetProcessHeap() {
   return &g_codePage;
-}  // any non-null token
+}
 void* HeapAlloc(HANDLE, DWORD, SIZE_T bytes) {
   return std::malloc(bytes ? bytes : 1);
 }

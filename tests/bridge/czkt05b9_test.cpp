@@ -19,7 +19,7 @@ using BridgeTest = SimulatorTest;
 // at the end.
 class ScopedTempPath {
  public:
-  ScopedTempPath(const char* name, const char* content) : path(TempDirectory() + name) {
+  ScopedTempPath(const char* name, const char* content) : path(TemporaryDirectory() + "\\" + name) {
     if (!content) {
       CreateDirectoryA(path.c_str(), nullptr);
     } else if (FILE* file = std::fopen(path.c_str(), "wb")) {
@@ -106,7 +106,7 @@ TEST_F(BridgeTest, FailedLookupOrUnloadablePathLoadsNothing) {
   };
   char previousDirectory[MAX_PATH];
   ASSERT_NE(GetCurrentDirectoryA(MAX_PATH, previousDirectory), 0u);
-  ASSERT_TRUE(SetCurrentDirectoryA(TempDirectory().c_str()));
+  ASSERT_TRUE(SetCurrentDirectoryA(TemporaryDirectory().c_str()));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     EXPECT_EQ(PathHasAttributes(c.path.c_str(), 0xFFFFFFFF), c.exists ? 1 : 0);

@@ -7,26 +7,18 @@
 
 #include <windows.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "bridge/czkt05b9.h"
 #include "support/owned_text.h"
+#include "tests/support/test_files.h"
 
 using Lines = std::vector<std::string>;
 
 // A file beside the test program, where the build puts the simulated libraries.
 inline std::string BinFile(const char* name) {
-  char path[MAX_PATH];
-  const std::string program(path, GetModuleFileNameA(nullptr, path, MAX_PATH));
-  return program.substr(0, program.find_last_of('\\') + 1) + name;
-}
-
-// With a trailing separator.
-inline std::string TempDirectory() {
-  char folder[MAX_PATH];
-  return std::string(folder, GetTempPathA(MAX_PATH, folder));
+  return ThisProgramDirectory() + "\\" + name;
 }
 
 // The lookup stores `path` (nothing when empty) and answers `found`, instead of the registry.
@@ -53,7 +45,7 @@ class SimulatorTest : public testing::Test {
   void SetUp() override {
     errorMode_ = SetErrorMode(SEM_FAILCRITICALERRORS);  // no dialog may hold up a failed load
     char unique[MAX_PATH];
-    ASSERT_NE(GetTempFileNameA(TempDirectory().c_str(), "qbl", 0, unique), 0u);
+    ASSERT_NE(GetTempFileNameA(TemporaryDirectory().c_str(), "qbl", 0, unique), 0u);
     logPath_ = unique;
     ResetSimulator();
     ASSERT_EQ(GetModuleHandleA("ctlsim.dll"), nullptr) << "left loaded by an earlier test";
@@ -73,12 +65,7 @@ class SimulatorTest : public testing::Test {
     SetEnvironmentVariableA("CTLSIM_STATE", "0");
   }
 
-  Lines Log() const {
-    Lines lines;
-    std::ifstream file(logPath_);
-    for (std::string line; std::getline(file, line);) lines.push_back(line);
-    return lines;
-  }
+  Lines Log() const { return ReadLines(logPath_); }
 
  private:
   static void ClearVariables() {

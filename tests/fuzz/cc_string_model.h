@@ -251,7 +251,7 @@ class Driver {
     const size_t length = before.size();
     uint32_t n = TextLength();
     if (n > kMaxLength) n = kMaxLength;
-    const CcStringData* oldHeader = reinterpret_cast<const CcStringData*>(s.Text()) - 1;
+    const CcStringData* oldHeader = CcStringData::Of(s.Text());
     const bool fresh = oldHeader->refs > 1 || static_cast<int32_t>(n) > oldHeader->capacity;
     const char* oldText = s.Text();
     operation += "open " + std::to_string(n);
@@ -266,7 +266,7 @@ class Driver {
     if (static_cast<size_t>(s.Length()) != length || std::memcmp(chars, before.data(), length) ||
         chars[length] != '\0')
       return "opening changed the text";
-    const CcStringData* header = reinterpret_cast<const CcStringData*>(chars) - 1;
+    const CcStringData* header = CcStringData::Of(chars);
     if (header->refs > 1 || (chars != emptyText && header->capacity < static_cast<int32_t>(n)))
       return "the buffer is shared or too small";
 
@@ -347,7 +347,7 @@ class Driver {
                std::to_string(model.size());
       if (std::memcmp(s.Text(), model.data(), model.size()) != 0) return where + "text differs";
       if (s.Text()[model.size()] != '\0') return where + "no NUL at the length";
-      const CcStringData* header = reinterpret_cast<const CcStringData*>(s.Text()) - 1;
+      const CcStringData* header = CcStringData::Of(s.Text());
       if (s.Text() == emptyText) {
         if (header->refs != -1 || header->capacity != 0)
           return where + "the shared empty block changed";
@@ -366,7 +366,7 @@ class Driver {
       ++owners[b];
     }
     for (int b = 0; b < distinct; ++b) {
-      const CcStringData* header = reinterpret_cast<const CcStringData*>(blocks[b]) - 1;
+      const CcStringData* header = CcStringData::Of(blocks[b]);
       if (header->refs != owners[b])
         return "refs " + std::to_string(header->refs) + " for " + std::to_string(owners[b]) +
                " owners";

@@ -60,19 +60,6 @@ ScopedEnvironmentVariable::~ScopedEnvironmentVariable() {
   SetEnvironmentVariableA(name_.c_str(), hadValue_ ? previous_.c_str() : nullptr);
 }
 
-std::string ThisProgramDirectory() {
-  char path[MAX_PATH];
-  const std::string file(path, GetModuleFileNameA(nullptr, path, sizeof(path)));
-  return file.substr(0, file.find_last_of('\\'));
-}
-
-std::string TemporaryDirectory() {
-  char path[MAX_PATH];
-  std::string directory(path, GetTempPathA(sizeof(path), path));
-  while (directory.size() > 3 && directory.back() == '\\') directory.pop_back();
-  return directory;
-}
-
 LaunchResult LaunchProgram(const std::string& programPath, const std::string& commandLine,
                            const std::string& currentDirectory, DWORD timeoutMs) {
   LaunchResult result;

@@ -21,10 +21,6 @@ class ScopedEnvironmentVariable {
   std::string previous_;
 };
 
-// The directory of the running program, and the temporary directory; no trailing backslash.
-std::string ThisProgramDirectory();
-std::string TemporaryDirectory();
-
 struct LaunchResult {
   bool started = false;   // CreateProcessA succeeded
   DWORD launchError = 0;  // the last-error value when it did not

@@ -1,6 +1,7 @@
 // The launcher that every system test relies on: exact command line, current directory,
 // inherited environment, both output streams, exit code and time-out.
 #include "tests/launcher/launch.h"
+#include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 

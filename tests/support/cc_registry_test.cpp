@@ -19,10 +19,6 @@ constexpr DWORD kNotFixed = 0xFFFFFFFF;  // a size figure the test leaves to the
 constexpr REGSAM kNoKeyAccess = 0xF003F;
 constexpr char kTestRoot[] = "Software\\QuickBootTests";
 
-const CcStringData* Header(const CcString& s) {
-  return reinterpret_cast<const CcStringData*>(s.Text()) - 1;
-}
-
 // A value as the registry reports it through the ANSI query.
 struct Stored {
   LONG status = -1;
@@ -105,8 +101,8 @@ TEST_F(RegistryKeyTest, StringTypedValuesReadUpToTheFirstNulStraightIntoTheBlock
     EXPECT_EQ(type, c.type);
     EXPECT_EQ(size, reported);
     // Read straight into the returned block: not copied, sized by the first query (all small).
-    EXPECT_EQ(Header(text)->refs, size == 0 ? -1 : 1);
-    EXPECT_EQ(Header(text)->capacity, size == 0 ? 0 : 64);
+    EXPECT_EQ(CcStringData::Of(text.Text())->refs, size == 0 ? -1 : 1);
+    EXPECT_EQ(CcStringData::Of(text.Text())->capacity, size == 0 ? 0 : 64);
   }
 }
 
@@ -240,8 +236,8 @@ TEST_F(RegistryKeyTest, LargeValueIsReadWholeIntoOneBlockAndARefusedBlockKeepsTh
   // One block, sized by the first query (a copy of the text would have capacity `length`).
   EXPECT_EQ(heap.Requests(), 1u);
   EXPECT_EQ(heap.Releases(), 0u);
-  EXPECT_EQ(Header(value)->refs, 1);
-  EXPECT_EQ(Header(value)->capacity, static_cast<LONG>(length + 1));
+  EXPECT_EQ(CcStringData::Of(value.Text())->refs, 1);
+  EXPECT_EQ(CcStringData::Of(value.Text())->capacity, static_cast<LONG>(length + 1));
 
   // A refused block leaves the key held: the read buffer, then the default.
   heap.Refuse(1);

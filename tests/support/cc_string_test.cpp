@@ -17,14 +17,10 @@
 
 namespace {
 
-const CcStringData* Header(const CcString& s) {
-  return reinterpret_cast<const CcStringData*>(s.Text()) - 1;
-}
-
 // The text (embedded NULs included, then a NUL at the length), count and capacity of the block.
 ::testing::AssertionResult Holds(const CcString& s, const std::string& text, LONG refs,
                                  LONG capacity) {
-  const CcStringData* h = Header(s);
+  const CcStringData* h = CcStringData::Of(s.Text());
   const std::string actual(s.Text(), static_cast<size_t>(h->length));
   const bool terminated = s.Text()[h->length] == '\0';
   if (actual == text && terminated && h->refs == refs && h->capacity == capacity)
@@ -72,8 +68,8 @@ TEST_F(CcStringTest, EmptyFormsCopiesAndWritesThatFitNeverAllocate) {
     EXPECT_TRUE(Holds(emptied, "", 2, 64));
     EXPECT_TRUE(OnSharedEmptyBlock(pathOfEmpty));
   }
-  EXPECT_EQ(Header(original)->refs, 1);
-  EXPECT_EQ(Header(emptied)->refs, 1);
+  EXPECT_EQ(CcStringData::Of(original.Text())->refs, 1);
+  EXPECT_EQ(CcStringData::Of(emptied.Text())->refs, 1);
   EXPECT_EQ(probe.Releases(), 0u);  // the other owners kept the blocks
 
   // Writes that fit an unshared block need none either.

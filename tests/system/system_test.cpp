@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "tests/launcher/launch.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
@@ -101,13 +101,6 @@ Log ReadThenWrite(const std::string& value) {
   return {"attach", "call 1 0 0", "call 1 1 " + value, "detach FreeLibrary"};
 }
 
-Log ReadLog() {
-  Log lines;
-  std::ifstream file(kLogPath);
-  for (std::string line; std::getline(file, line);) lines.push_back(line);
-  return lines;
-}
-
 std::string Line(const char* tail) {
   return "quickboot.exe "s + tail;
 }
@@ -161,7 +154,7 @@ class SystemTest : public ::testing::Test {
       ScopedEnvironmentVariable logPath("CTLSIM_LOG", kLogPath.c_str());
       launch = LaunchProgram(program, commandLine, directory, kTimeoutMs);
     }
-    const Log actual = ReadLog();
+    const Log actual = ReadLines(kLogPath);
     EXPECT_TRUE(launch.started) << "error " << launch.launchError;
     EXPECT_FALSE(launch.timedOut);
     EXPECT_EQ(launch.exitCode, static_cast<DWORD>(exitCode));
