@@ -27,11 +27,28 @@ LONG WINAPI EndOnCrash(EXCEPTION_POINTERS*) {
   EndAsFailedCall();
 }
 
+// The unhandled-exception filter is reached only through a frame walk, and the walk cannot start
+// from code that is no longer mapped, such as a library that unloaded itself and returned into
+// its own code: with no unwind data there, the unwinder takes stale stack contents for return
+// addresses and the walk derails before it reaches the filter. A vectored handler runs before
+// any walk; it ends the run for a fault in unmapped code only, which no frame can handle, so a
+// library's own first-chance faults and C++ exceptions take their ordinary course.
+LONG WINAPI EndOnFaultInUnmappedCode(EXCEPTION_POINTERS* exception) {
+  MEMORY_BASIC_INFORMATION region;
+  if (VirtualQuery(exception->ExceptionRecord->ExceptionAddress, &region, sizeof(region)) !=
+          sizeof(region) ||
+      region.State != MEM_COMMIT) {
+    EndAsFailedCall();
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Before any file test or library load: no system error dialog may stop an unattended run.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  AddVectoredExceptionHandler(1, EndOnFaultInUnmappedCode);
   SetUnhandledExceptionFilter(EndOnCrash);
   std::set_terminate(EndAsFailedCall);
 

@@ -8,9 +8,16 @@
 //   CTLSIM_STATE         initial state word; when set, the word is not kept between runs
 //   CTLSIM_READ_STATUS   status of read calls (default 0; a failed read stores nothing)
 //   CTLSIM_WRITE_STATUS  status of write calls (default 0; a failed write changes nothing)
-//   CTLSIM_CRASH         "call": access violation in CtrlQuickBoot; "attach": in DllMain
+//   CTLSIM_CRASH         "call": access violation in CtrlQuickBoot; "attach": in DllMain;
+//                        "unload": CtrlQuickBoot frees this library and returns into its
+//                        unmapped code;
+//                        "handled-fault", "handled-throw": CtrlQuickBoot first takes an access
+//                        violation, or throws a C++ exception, that it handles itself (status
+//                        1359 if it was not raised), then works as usual
 //   CTLSIM_LOG           file to which every event is appended, one line each:
 //                        "attach", "call A B C", "detach FreeLibrary" or "detach exit"
+//   CTLSIM_ERROR_MODE_LOG  file to which "attach 0xN" and "call 0xN" are appended: the
+//                        process error mode (GetErrorMode) at load and at each call
 // Without CTLSIM_STATE the state word lives in "<this dll>.state", beside the library.
 #include <windows.h>
 
@@ -41,9 +48,9 @@ bool CrashRequested(const char* where) {
   return ReadVariable("CTLSIM_CRASH", value, sizeof(value)) && std::strcmp(value, where) == 0;
 }
 
-void Log(const char* line) {
+void Append(const char* variable, const char* line) {
   char path[MAX_PATH];
-  if (!ReadVariable("CTLSIM_LOG", path, sizeof(path))) return;
+  if (!ReadVariable(variable, path, sizeof(path))) return;
   HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
@@ -51,6 +58,16 @@ void Log(const char* line) {
   WriteFile(file, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr);
   WriteFile(file, "\n", 1, &written, nullptr);
   CloseHandle(file);
+}
+
+void Log(const char* line) {
+  Append("CTLSIM_LOG", line);
+}
+
+void LogErrorMode(const char* event) {
+  char line[32];
+  std::snprintf(line, sizeof(line), "%s 0x%X", event, GetErrorMode());
+  Append("CTLSIM_ERROR_MODE_LOG", line);
 }
 
 bool StateFilePath(char* path, DWORD size) {
@@ -84,6 +101,38 @@ void Crash() {
   *nowhere = 1;
 }
 
+// Frees this library and returns into its unmapped code. The unused part of `note` holds
+// whatever earlier calls left on the stack, which the frame walk then takes for return
+// addresses.
+[[maybe_unused, gnu::noinline]] void Unload(const char* line) {
+  char note[256];
+  std::snprintf(note, sizeof(note), "unload after %s", line);
+  OutputDebugStringA(note);
+  FreeLibrary(g_self);
+  OutputDebugStringA(note);
+}
+
+// True when an access violation was raised and handled inside the system's pointer check.
+[[maybe_unused]] bool HandledFault() {
+  void* reserved = VirtualAlloc(nullptr, 4096, MEM_RESERVE, PAGE_NOACCESS);
+  const bool raised = reserved && IsBadReadPtr(reserved, 1);
+  VirtualFree(reserved, 0, MEM_RELEASE);
+  return raised;
+}
+
+[[gnu::noinline]] void Throw(int value) {
+  throw value;
+}
+
+[[maybe_unused]] bool HandledThrow() {
+  try {
+    Throw(7);
+  } catch (int value) {
+    return value == 7;
+  }
+  return false;
+}
+
 }  // namespace
 
 extern "C" {
@@ -102,7 +151,13 @@ __declspec(dllexport) int32_t WINAPI
   std::snprintf(line, sizeof(line), "call %ld %ld %lu", static_cast<long>(a), static_cast<long>(b),
                 static_cast<unsigned long>(static_cast<uint32_t>(c)));
   Log(line);
+  LogErrorMode("call");
   if (CrashRequested("call")) Crash();
+  if (CrashRequested("unload")) Unload(line);
+  if ((CrashRequested("handled-fault") && !HandledFault()) ||
+      (CrashRequested("handled-throw") && !HandledThrow())) {
+    return ERROR_INTERNAL_ERROR;
+  }
   if (a != 1 || !word) return ERROR_INVALID_PARAMETER;
   if (b == 0 && c == 0) {
     const int32_t status = static_cast<int32_t>(NumberVariable("CTLSIM_READ_STATUS", 0));
@@ -125,6 +180,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     g_self = instance;
     Log("attach");
+    LogErrorMode("attach");
     if (CrashRequested("attach")) Crash();
     char value[64];
     if (ReadVariable("CTLSIM_STATE", value, sizeof(value))) {

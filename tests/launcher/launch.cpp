@@ -9,6 +9,11 @@ namespace {
 // them longer, and is given this much before the reads are abandoned.
 constexpr DWORD kDrainAfterExitMs = 2000;
 constexpr DWORD kTimedOutExitCode = 0xDEAD;
+// Under load, wine now and then fails to start a process with ERROR_INTERNAL_ERROR (about one
+// start in a thousand), a fault of the emulation and not of the program started. Only that
+// error is tried again; any other failure to start is the test's answer at once.
+constexpr int kStartAttempts = 5;
+constexpr DWORD kRetryPauseMs = 200;
 
 // Owns one kernel handle; INVALID_HANDLE_VALUE, like null, means "none".
 struct HandleCloser {
@@ -78,16 +83,21 @@ LaunchResult LaunchProgram(const std::string& programPath, const std::string& co
   startup.hStdInput = childInput.get();
   startup.hStdOutput = childOutput.get();
   startup.hStdError = childError.get();
-  // CreateProcessA may write into the command line, so it gets a copy of its own.
-  std::vector<char> line(commandLine.begin(), commandLine.end());
-  line.push_back('\0');
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessA(programPath.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                      nullptr, currentDirectory.empty() ? nullptr : currentDirectory.c_str(),
-                      &startup, &info)) {
+  for (int attempt = 1;; ++attempt) {
+    // CreateProcessA may write into the command line, so each attempt gets a fresh copy.
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (CreateProcessA(programPath.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                       nullptr, currentDirectory.empty() ? nullptr : currentDirectory.c_str(),
+                       &startup, &info)) {
+      break;
+    }
     result.launchError = GetLastError();
-    return result;
+    if (result.launchError != ERROR_INTERNAL_ERROR || attempt == kStartAttempts) return result;
+    Sleep(kRetryPauseMs * attempt);
   }
+  result.launchError = 0;
   result.started = true;
   ScopedHandle process(info.hProcess);
   ScopedHandle thread(info.hThread);

@@ -132,6 +132,14 @@ TEST_F(RegistryKeyTest, OtherTypesMissingValuesAndRefusedCreatesGiveTheDefault) 
 TEST_F(RegistryKeyTest, CreateAndWriteValueOnAWritableKey) {
   CcRegistry key;
   ASSERT_EQ(Open(key, KEY_QUERY_VALUE | KEY_SET_VALUE), 1);
+  // With create off, even a writable key is left exactly as it was.
+  for (const char* defaultText : {"dflt", static_cast<const char*>(nullptr)}) {
+    EXPECT_STREQ(key.ReadString("dword", defaultText, 0).Text(), defaultText ? defaultText : "");
+    EXPECT_STREQ(key.ReadString("missing", defaultText, 0).Text(), defaultText ? defaultText : "");
+  }
+  EXPECT_EQ(Query(raw, "missing").status, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Query(raw, "dword").type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(Query(raw, "dword").bytes, std::string("\7\0\0\0", 4));
   const struct {
     const char *name, *defaultText;
   } cases[] = {{"dword", "dflt"}, {"missing", ""}, {"other missing", "a longer default"}};

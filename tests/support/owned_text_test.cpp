@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "support/owned_text.h"
 #include "support/platform.h"
@@ -152,6 +153,21 @@ TEST(SetOwnedText, HoldsACopyInABlockOfTheWholeTextsSize) {
   }
 }
 
+// Only -1 selects the whole-text copy; any other negative bound is a very large unsigned bound
+// for the double-byte-aware copy, which leaves out a lone lead byte before the terminator.
+TEST(SetOwnedText, TakesABoundBelowMinusOneAsALargeUnsignedBound) {
+  ScopedDoubleByteCodePage dbcs;
+  if (!dbcs.Active()) GTEST_SKIP() << "needs code page 932";
+  const std::pair<int32_t, const char*> cases[] = {
+      {-1, "x\x82"}, {-2, "x"}, {INT32_MIN, "x"}, {1, "x"}};
+  Slot slot;
+  for (const auto& [bound, expected] : cases) {
+    SCOPED_TRACE(bound);
+    ASSERT_EQ(SetOwnedText(&slot.text, "x\x82", bound), 1);
+    EXPECT_STREQ(slot.text, expected);
+  }
+}
+
 TEST(SetOwnedText, ReportsFailuresInTheLastErrorValue) {
   ScopedHeapProbe heap;
   SetLastError(0);
@@ -172,6 +188,8 @@ TEST(SetOwnedText, ReportsFailuresInTheLastErrorValue) {
 
 TEST(FreeOwnedText, EmptiesTheSlot) {
   ScopedHeapProbe heap;
+  HeapRelease(nullptr);  // a null block is no release
+  EXPECT_EQ(heap.Releases(), 0u);
   SetLastError(0);
   EXPECT_EQ(FreeOwnedText(nullptr), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sddl.h>
+
+#include <algorithm>
+#include <cstdlib>
 #include <map>
 #include <optional>
 #include <string>
@@ -22,6 +26,7 @@ constexpr char kControlKey[] = "SOFTWARE\\Vantrel\\ZKT05B9";
 constexpr REGSAM kView = KEY_WOW64_64KEY;
 constexpr DWORD kTimeoutMs = 20000;
 constexpr int kFailed = 100;
+constexpr UINT kNoDialogs = SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX;
 
 // The tests, quickboot.exe and the ctlsim libraries lie side by side in kBin. Runs start in
 // the scratch directory kWork, where no library lies, unless a case says otherwise.
@@ -33,6 +38,12 @@ const std::string kBlankDirectory = kWork + "\\dir with blanks";
 const std::string kBlankQuickboot = kBlankDirectory + "\\quickboot.exe";
 const std::string kFolderDll = kWork + "\\folder.dll";
 const std::string kLogPath = kWork + "\\ctlsim.log";
+const std::string kErrorModeLogPath = kWork + "\\ctlsim-error-mode.log";
+// A folder named with bytes above 0x7F: double-byte characters under code page 932 (the middle
+// one with a trail byte of 0x5C), accented letters under code page 1252.
+const std::string kHighByteDirectory =
+    kWork + (GetACP() == 932 ? "\\\x83\x5C\x83\x74\x83\x67" : "\\caf\xE9\xC0");
+const std::string kHighByteQuickboot = kHighByteDirectory + "\\quickboot.exe";
 
 // A registry value as stored: type and raw bytes, terminating NULs included.
 using RegistryValue = std::pair<DWORD, std::string>;
@@ -116,19 +127,42 @@ struct Simulation {
 class SystemTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    for (const std::string& directory : {kWork, kBlankDirectory, kFolderDll}) {
+    for (const std::string& directory : {kWork, kBlankDirectory, kFolderDll, kHighByteDirectory}) {
       CreateDirectoryA(directory.c_str(), nullptr);
     }
     CopyFileA(kQuickboot.c_str(), kBlankQuickboot.c_str(), FALSE);
+    CopyFileA(kQuickboot.c_str(), kHighByteQuickboot.c_str(), FALSE);
   }
   static void TearDownTestSuite() {
-    DeleteFileA(kBlankQuickboot.c_str());
-    DeleteFileA(kLogPath.c_str());
-    for (const std::string& directory : {kFolderDll, kBlankDirectory, kWork}) {
+    for (const std::string& file :
+         {kBlankQuickboot, kHighByteQuickboot, kLogPath, kErrorModeLogPath}) {
+      DeleteFileA(file.c_str());
+    }
+    for (const std::string& directory : {kFolderDll, kBlankDirectory, kHighByteDirectory, kWork}) {
       RemoveDirectoryA(directory.c_str());
     }
   }
-  void TearDown() override { WriteControlKey(savedKey_); }
+  void TearDown() override {
+    if (keyAccess_) RestrictControlKey("D:(A;;KA;;;WD)");
+    WriteControlKey(savedKey_);
+  }
+
+  // Replaces the control key's access list by the one given in SDDL.
+  static void RestrictControlKey(const char* sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+    OpenKey key;
+    const LONG opened =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kControlKey, 0, WRITE_DAC | kView, &key.handle);
+    const LONG set = opened == ERROR_SUCCESS
+                         ? RegSetKeySecurity(key.handle, DACL_SECURITY_INFORMATION, descriptor)
+                         : opened;
+    LocalFree(descriptor);
+    ASSERT_EQ(set, ERROR_SUCCESS);
+  }
+
+  const char* keyAccess_ = nullptr;  // SDDL applied to the key Expect writes; null: as created
 
   // Writes the key, runs `program` with `commandLine` in `directory` and checks that it ended
   // by itself, in silence, with `exitCode`, left the key as written and, when `log` is given,
@@ -142,9 +176,11 @@ class SystemTest : public ::testing::Test {
                  << ", write status " << simulation.writeStatus << ", crash " << simulation.crash
                  << ", key " << ::testing::PrintToString(key));
     WriteControlKey(key);
+    if (keyAccess_) RestrictControlKey(keyAccess_);
     if (HasFatalFailure()) return {};
     const KeyContent written = ReadControlKey();
     DeleteFileA(kLogPath.c_str());
+    DeleteFileA(kErrorModeLogPath.c_str());
     LaunchResult launch;
     {
       ScopedEnvironmentVariable state("CTLSIM_STATE", simulation.state);
@@ -152,6 +188,7 @@ class SystemTest : public ::testing::Test {
       ScopedEnvironmentVariable writeStatus("CTLSIM_WRITE_STATUS", simulation.writeStatus);
       ScopedEnvironmentVariable crash("CTLSIM_CRASH", simulation.crash);
       ScopedEnvironmentVariable logPath("CTLSIM_LOG", kLogPath.c_str());
+      ScopedEnvironmentVariable modeLogPath("CTLSIM_ERROR_MODE_LOG", kErrorModeLogPath.c_str());
       launch = LaunchProgram(program, commandLine, directory, kTimeoutMs);
     }
     const Log actual = ReadLines(kLogPath);
@@ -162,6 +199,17 @@ class SystemTest : public ::testing::Test {
     EXPECT_EQ(launch.standardError, "");
     if (log) {
       EXPECT_EQ(actual, *log);
+    }
+    // Dialogs for critical errors and faults were off before the library was loaded and stayed
+    // off: the library recorded the process error mode at its load and at each call.
+    const Log modes = ReadLines(kErrorModeLogPath);
+    EXPECT_EQ(modes.size(), static_cast<size_t>(std::count_if(
+                                actual.begin(), actual.end(), [](const std::string& line) {
+                                  return line == "attach" || line.rfind("call ", 0) == 0;
+                                })));
+    for (const std::string& line : modes) {
+      const UINT mode = std::strtoul(line.c_str() + line.find(' '), nullptr, 16);
+      EXPECT_EQ(mode & kNoDialogs, kNoDialogs) << line;
     }
     EXPECT_EQ(ReadControlKey(), written) << "the program changed the control key";
     return actual;
@@ -193,6 +241,11 @@ TEST_F(SystemTest, CutsTheTailFromTheRealCommandLine) {
                                                                  {quoted + "  /1", "2"}};
   for (const std::string& line : recognisedRead) {
     Expect(Installed(), line, {"2"}, 1, kReadOnly, kWork, kBlankQuickboot);
+  }
+  // A name with bytes above 0x7F ends only at a blank, quoted or not.
+  for (const std::string& line :
+       {kHighByteQuickboot + " /g", "\"" + kHighByteQuickboot + "\" /g"}) {
+    Expect(Installed(), line, {"2"}, 1, kReadOnly, kWork, kHighByteQuickboot);
   }
   for (const std::vector<std::string>& lines : {unrecognised, unrecognisedTail}) {
     for (const std::string& line : lines) {
@@ -241,6 +294,9 @@ TEST_F(SystemTest, FailedOrCrashingCallEndsWith100InSilence) {
     // Ended on the spot: no write, and no unload after the crash.
     Expect(Installed(), Line(tail), {"0", nullptr, nullptr, "call"}, kFailed,
            Log{"attach", "call 1 0 0"});
+    // The library unloads itself and returns into its unmapped code: no frame can handle that.
+    Expect(Installed(), Line(tail), {"2", nullptr, nullptr, "unload"}, kFailed,
+           Log{"attach", "call 1 0 0", "detach FreeLibrary"});
   }
   for (const char* tail : {"/g", "/1"}) {
     // Whether the loader reports the failed attach with a detach differs between systems.
@@ -249,6 +305,33 @@ TEST_F(SystemTest, FailedOrCrashingCallEndsWith100InSilence) {
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.front(), "attach");
     for (const std::string& line : log) EXPECT_EQ(line.rfind("call", 0), std::string::npos);
+  }
+}
+
+// Exceptions that the library raises and handles itself are none of the program's business.
+TEST_F(SystemTest, ExceptionsTheLibraryHandlesItselfChangeNothing) {
+  for (const char* handled : {"handled-fault", "handled-throw"}) {
+    Expect(Installed(), "quickboot.exe /g", {"2", nullptr, nullptr, handled}, 1, kReadOnly);
+    Expect(Installed(), "quickboot.exe /1", {"5", nullptr, nullptr, handled}, 0,
+           ReadThenWrite("7"));
+    Expect(Installed(), "quickboot.exe /0", {"7", nullptr, nullptr, handled}, 0,
+           ReadThenWrite("0"));
+  }
+}
+
+// The program asks only for read access, so a key that grants no more still serves.
+TEST_F(SystemTest, ReadsAKeyThatGrantsOnlyReadAccess) {
+  keyAccess_ = "D:P(A;;KRSD;;;WD)";  // read, and delete for the clean-up
+  WriteControlKey(Installed());
+  RestrictControlKey(keyAccess_);
+  OpenKey probe;
+  ASSERT_EQ(
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, kControlKey, 0, KEY_ALL_ACCESS | kView, &probe.handle),
+      ERROR_ACCESS_DENIED)
+      << "the key still grants full access";
+  for (const char* tail : {"/g", "/1"}) {
+    Expect(Installed(), Line(tail), {"2"}, tail[1] == 'g' ? 1 : 0,
+           tail[1] == 'g' ? kReadOnly : ReadThenWrite("2"));
   }
 }
 
