@@ -9,15 +9,21 @@
 //   CTLSIM_READ_STATUS   status of read calls (default 0; a failed read stores nothing)
 //   CTLSIM_WRITE_STATUS  status of write calls (default 0; a failed write changes nothing)
 //   CTLSIM_CRASH         "call": access violation in CtrlQuickBoot; "attach": in DllMain
+//   CTLSIM_ATTACH        "fail": DllMain refuses the load (answers FALSE)
 //   CTLSIM_LOG           file to which every event is appended, one line each:
 //                        "attach", "call A B C", "detach FreeLibrary" or "detach exit"
 // Without CTLSIM_STATE the state word lives in "<this dll>.state", beside the library.
+// Built with CTLSIM_NEEDS_ABSENT_LIBRARY, it imports from qbabsent.dll, which never exists.
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#ifdef CTLSIM_NEEDS_ABSENT_LIBRARY
+extern "C" __declspec(dllimport) void WINAPI QbAbsentEntry();
+#endif
 
 namespace {
 
@@ -126,6 +132,14 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     g_self = instance;
     Log("attach");
     if (CrashRequested("attach")) Crash();
+#ifdef CTLSIM_NEEDS_ABSENT_LIBRARY
+    QbAbsentEntry();
+#endif
+    char refusal[16];
+    if (ReadVariable("CTLSIM_ATTACH", refusal, sizeof(refusal)) &&
+        std::strcmp(refusal, "fail") == 0) {
+      return FALSE;
+    }
     char value[64];
     if (ReadVariable("CTLSIM_STATE", value, sizeof(value))) {
       g_state = static_cast<uint32_t>(std::strtoul(value, nullptr, 0));
