@@ -102,7 +102,7 @@ std::string RenderJson(const Report& report) {
   json image = nullptr;
   if (load.headerRead) {
     image = {{"is_image", load.isImage},
-             {"machine", load.isImage ? json(Hex32(load.machine)) : json(nullptr)},
+             {"machine", load.isImage ? json(Hex16(load.machine)) : json(nullptr)},
              {"machine_name", load.isImage ? json(MachineName(load.machine)) : json(nullptr)}};
   }
   json missing = json::array();

@@ -105,6 +105,12 @@ std::string AnsiToUtf8(const std::string& text) {
   return utf8;
 }
 
+std::string Hex16(uint16_t value) {
+  char text[8];
+  std::snprintf(text, sizeof(text), "0x%04X", static_cast<unsigned>(value));
+  return text;
+}
+
 std::string Hex32(uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof(text), "0x%08lX", static_cast<unsigned long>(value));

@@ -27,6 +27,7 @@ std::string ShortenEnd(const std::string& text, size_t limit);
 // ANSI code page text as UTF-8.
 std::string AnsiToUtf8(const std::string& text);
 
+std::string Hex16(uint16_t value);        // 0x014C
 std::string Hex32(uint32_t value);        // 0x0000002A
 std::string HexAddress(uintptr_t value);  // 0x00007FF612340000
 const char* RegistryTypeName(DWORD type);

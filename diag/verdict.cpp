@@ -319,15 +319,15 @@ std::string RenderText(const Report& report) {
   text += ElsewhereLine("HKEY_CURRENT_USER", registry.currentUser) + "\n";
 
   const PathFacts& path = report.path;
-  const std::string limit = std::to_string(path.bytes) + " of " +
+  const std::string limit = std::to_string(path.bytes) + " of at most " +
                             std::to_string(CZKT05B9::kMaxPathBytes) + " bytes, " +
                             (path.separatorAdded ? "separator added" : "no separator added");
   if (path.stored) {
     text += "path: \"" + EscapeText(path.text) + "\" (" + limit + ")\n";
   } else if (registry.openError.code == 0) {
-    text += "path: none composed (" + limit + ")\n";
+    text += "path: none stored (composed: " + limit + ")\n";
   } else {
-    text += "path: none composed\n";
+    text += "path: none stored\n";
   }
 
   const ExistsFacts& exists = report.exists;
@@ -347,11 +347,13 @@ std::string RenderText(const Report& report) {
   if (load.outcome == Outcome::kCrashed || (load.outcome == Outcome::kFailed && load.crash.code)) {
     text += "; " + CrashText(load.crash);
   }
-  if (load.outcome != Outcome::kNotReached) text += " (" + Milliseconds(load.milliseconds) + ")";
+  if (load.outcome == Outcome::kOk || load.outcome == Outcome::kFailed) {
+    text += " (" + Milliseconds(load.milliseconds) + ")";
+  }
   text += "\n";
   if (load.headerRead) {
     text += load.isImage ? "  file: Windows image for " + std::string(MachineName(load.machine)) +
-                               " (machine " + Hex32(load.machine) + ")\n"
+                               " (machine " + Hex16(load.machine) + ")\n"
                          : std::string("  file: not a Windows image\n");
   }
   for (const std::string& name : load.missingDependencies) {
@@ -376,7 +378,9 @@ std::string RenderText(const Report& report) {
     text += ", state word " + Hex32(read.state) + ", quick-boot bit " +
             std::to_string(ReadAnswer(read.state));
   }
-  if (read.outcome != Outcome::kNotReached) text += " (" + Milliseconds(read.milliseconds) + ")";
+  if (read.outcome == Outcome::kOk || read.outcome == Outcome::kFailed) {
+    text += " (" + Milliseconds(read.milliseconds) + ")";
+  }
   text += "\n";
   text += "answer: quickboot.exe /g answers " + std::to_string(report.exitCode) + "\n";
   return text;
