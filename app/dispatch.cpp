@@ -20,7 +20,7 @@ int DispatchCommand(CZKT05B9& bridge, const char* tail) {
   uint32_t state = 0;
   if (bridge.QueryState(&state) != 0) return kExitControlFailed;
 
-  if (lstrcmpiA(tail, "/g") == 0) return (state >> 1) & 1;
+  if (lstrcmpiA(tail, "/g") == 0) return ReadAnswer(state);
 
   uint32_t scratch;
   if (lstrcmpiA(tail, "/1") == 0) {

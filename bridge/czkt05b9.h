@@ -8,6 +8,12 @@
 
 class CZKT05B9 {
  public:
+  // Where ResolveLibraryPath looks (HKEY_LOCAL_MACHINE, KEY_READ) and the longest path it keeps.
+  static constexpr char kKeyPath[] = "SOFTWARE\\Vantrel\\ZKT05B9";
+  static constexpr char kDirectoryValue[] = "InstPath";
+  static constexpr char kFileValue[] = "DllName";
+  static constexpr int32_t kMaxPathBytes = 520;
+
   CZKT05B9() = default;
   CZKT05B9(const CZKT05B9&) = delete;
   CZKT05B9& operator=(const CZKT05B9&) = delete;

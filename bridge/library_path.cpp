@@ -6,13 +6,6 @@
 #include "support/cc_string_path.h"
 #include "support/owned_text.h"
 
-namespace {
-
-constexpr char kKeyPath[] = "SOFTWARE\\Vantrel\\ZKT05B9";
-constexpr int32_t kMaxPathBytes = 520;
-
-}  // namespace
-
 int CZKT05B9::ResolveLibraryPath() {
   FreeOwnedText(&libraryPath);
 
@@ -21,9 +14,9 @@ int CZKT05B9::ResolveLibraryPath() {
   {
     CcRegistry key;
     if (key.Open(kKeyPath, HKEY_LOCAL_MACHINE, KEY_READ)) {
-      CcStringPath path(key.ReadString("InstPath", "", 0));
+      CcStringPath path(key.ReadString(kDirectoryValue, "", 0));
       if (path.Length() != 0 && path.FindLast('\\') != path.Length() - 1) path.Append("\\");
-      path.Append(key.ReadString("DllName", "", 0));
+      path.Append(key.ReadString(kFileValue, "", 0));
       key.Close(0);
       if (path.Length() >= 1 && path.Length() <= kMaxPathBytes) lstrcpyA(staging, path.Text());
     }

@@ -14,17 +14,23 @@
 //                        "handled-fault", "handled-throw": CtrlQuickBoot first takes an access
 //                        violation, or throws a C++ exception, that it handles itself (status
 //                        1359 if it was not raised), then works as usual
+//   CTLSIM_ATTACH        "fail": DllMain refuses the load (answers FALSE)
 //   CTLSIM_LOG           file to which every event is appended, one line each:
 //                        "attach", "call A B C", "detach FreeLibrary" or "detach exit"
 //   CTLSIM_ERROR_MODE_LOG  file to which "attach 0xN" and "call 0xN" are appended: the
 //                        process error mode (GetErrorMode) at load and at each call
 // Without CTLSIM_STATE the state word lives in "<this dll>.state", beside the library.
+// Built with CTLSIM_NEEDS_ABSENT_LIBRARY, it imports from qbabsent.dll, which never exists.
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#ifdef CTLSIM_NEEDS_ABSENT_LIBRARY
+extern "C" __declspec(dllimport) void WINAPI QbAbsentEntry();
+#endif
 
 namespace {
 
@@ -182,6 +188,14 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     Log("attach");
     LogErrorMode("attach");
     if (CrashRequested("attach")) Crash();
+#ifdef CTLSIM_NEEDS_ABSENT_LIBRARY
+    QbAbsentEntry();
+#endif
+    char refusal[16];
+    if (ReadVariable("CTLSIM_ATTACH", refusal, sizeof(refusal)) &&
+        std::strcmp(refusal, "fail") == 0) {
+      return FALSE;
+    }
     char value[64];
     if (ReadVariable("CTLSIM_STATE", value, sizeof(value))) {
       g_state = static_cast<uint32_t>(std::strtoul(value, nullptr, 0));

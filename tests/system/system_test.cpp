@@ -17,6 +17,7 @@
 
 #include "tests/launcher/launch.h"
 #include "tests/support/test_files.h"
+#include "tests/support/test_registry.h"
 
 namespace {
 
@@ -45,61 +46,17 @@ const std::string kHighByteDirectory =
     kWork + (GetACP() == 932 ? "\\\x83\x5C\x83\x74\x83\x67" : "\\caf\xE9\xC0");
 const std::string kHighByteQuickboot = kHighByteDirectory + "\\quickboot.exe";
 
-// A registry value as stored: type and raw bytes, terminating NULs included.
-using RegistryValue = std::pair<DWORD, std::string>;
-using Values = std::map<std::string, RegistryValue>;
-using KeyContent = std::optional<Values>;  // empty: no key at all
-
-RegistryValue Text(const std::string& text, DWORD type = REG_SZ) {
-  return {type, text + '\0'};
-}
-
 Values Installed(const RegistryValue& dllName = Text("ctlsim.dll"),
                  const RegistryValue& instPath = Text(kBin)) {
   return {{"InstPath", instPath}, {"DllName", dllName}};
 }
 
-struct OpenKey {
-  HKEY handle = nullptr;
-  OpenKey() = default;
-  OpenKey(const OpenKey&) = delete;
-  ~OpenKey() {
-    if (handle) RegCloseKey(handle);
-  }
-};
-
 KeyContent ReadControlKey() {
-  OpenKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kControlKey, 0, KEY_READ | kView, &key.handle) !=
-      ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  Values values;
-  for (DWORD index = 0;; ++index) {
-    char name[256];
-    BYTE data[4096];
-    DWORD nameLength = sizeof(name), type = REG_NONE, size = sizeof(data);
-    if (RegEnumValueA(key.handle, index, name, &nameLength, nullptr, &type, data, &size) !=
-        ERROR_SUCCESS) {
-      return values;
-    }
-    values[name] = {type, std::string(reinterpret_cast<char*>(data), size)};
-  }
+  return ReadKey(HKEY_LOCAL_MACHINE, kControlKey, kView);
 }
 
 void WriteControlKey(const KeyContent& content) {
-  RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kControlKey, kView, 0);
-  if (!content) return;
-  OpenKey key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kControlKey, 0, nullptr, 0, KEY_WRITE | kView,
-                            nullptr, &key.handle, nullptr),
-            ERROR_SUCCESS);
-  for (const auto& [name, value] : *content) {
-    ASSERT_EQ(RegSetValueExA(key.handle, name.c_str(), 0, value.first,
-                             reinterpret_cast<const BYTE*>(value.second.data()),
-                             static_cast<DWORD>(value.second.size())),
-              ERROR_SUCCESS);
-  }
+  ASSERT_TRUE(WriteKey(HKEY_LOCAL_MACHINE, kControlKey, kView, content));
 }
 
 using Log = std::vector<std::string>;  // the simulated library's log, one line per event

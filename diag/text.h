@@ -1,0 +1,38 @@
+// Text helpers of the report: system error texts, escaping, shortening and UTF-8 for JSON. All
+// texts are in the process's ANSI code page; cuts never split a double-byte character.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "diag/report.h"
+
+// The error number with the system's text for it, on one line.
+Win32Error DescribeError(DWORD code);
+// "error N: text", or "error N (no system text)".
+std::string ErrorText(const Win32Error& error);
+
+// Bytes below 0x20 and 0x7F as \xNN; everything else as it stands.
+std::string EscapeText(const std::string& text);
+// Runs of line breaks, tabs and blanks become one blank; none at either end.
+std::string OneLine(const std::string& text);
+// At most `limit` bytes: the start and the end of the text around "...".
+std::string ShortenMiddle(const std::string& text, size_t limit);
+// At most `limit` bytes: the start of the text and "...".
+std::string ShortenEnd(const std::string& text, size_t limit);
+
+// ANSI code page text as UTF-8.
+std::string AnsiToUtf8(const std::string& text);
+
+std::string Hex16(uint16_t value);        // 0x014C
+std::string Hex32(uint32_t value);        // 0x0000002A
+std::string HexAddress(uintptr_t value);  // 0x00007FF612340000
+const char* RegistryTypeName(DWORD type);
+bool IsStringType(DWORD type);
+// "access violation" and the like; null for codes without a name here.
+const char* ExceptionName(DWORD code);
+// "exception 0xC0000005 (access violation) in ctl.dll at +0x1A2B" and the like.
+std::string CrashText(const CrashFacts& crash);

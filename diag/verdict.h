@@ -1,0 +1,19 @@
+// The conclusion of a report (what "quickboot.exe /g" answers here and why, as one line under
+// 300 bytes that a management tool can show as it stands) and the text form of the report.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "diag/report.h"
+
+constexpr size_t kMaxVerdictBytes = 299;
+
+// Sets exitCode, cause and verdict from the facts.
+void Conclude(Report* report);
+
+// The cause as the JSON key "cause" spells it.
+const char* CauseName(Cause cause);
+
+// The verdict line, then one line or more per step.
+std::string RenderText(const Report& report);
