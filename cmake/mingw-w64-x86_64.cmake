@@ -1,10 +1,10 @@
-# Cross build for 64-bit Windows with Debian's mingw-w64 (posix thread model, statically linked).
+# Cross build for 64-bit Windows with Debian's mingw-w64 (win32 thread model, statically linked).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
 set(MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++-posix)
+set(CMAKE_C_COMPILER ${MINGW_PREFIX}-gcc-win32)
+set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++-win32)
 set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
@@ -12,6 +12,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-# No runtime DLLs beside the binaries: libgcc, libstdc++ and winpthread are linked in.
+# No runtime DLLs beside the binaries: libgcc and libstdc++ are linked in.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
