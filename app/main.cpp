@@ -6,6 +6,7 @@
 #include "app/command_tail.h"
 #include "app/dispatch.h"
 #include "app/exit_code.h"
+#include "app/unmapped_code.h"
 #include "bridge/czkt05b9.h"
 
 namespace {
@@ -27,19 +28,11 @@ LONG WINAPI EndOnCrash(EXCEPTION_POINTERS*) {
   EndAsFailedCall();
 }
 
-// The unhandled-exception filter is reached only through a frame walk, and the walk cannot start
-// from code that is no longer mapped, such as a library that unloaded itself and returned into
-// its own code: with no unwind data there, the unwinder takes stale stack contents for return
-// addresses and the walk derails before it reaches the filter. A vectored handler runs before
-// any walk; it ends the run for a fault in unmapped code only, which no frame can handle, so a
-// library's own first-chance faults and C++ exceptions take their ordinary course.
+// The unhandled-exception filter is reached only through a frame walk, which a fault in unmapped
+// code derails. A vectored handler runs before any walk; it ends the run for that fault only,
+// so a library's own first-chance faults and C++ exceptions take their ordinary course.
 LONG WINAPI EndOnFaultInUnmappedCode(EXCEPTION_POINTERS* exception) {
-  MEMORY_BASIC_INFORMATION region;
-  if (VirtualQuery(exception->ExceptionRecord->ExceptionAddress, &region, sizeof(region)) !=
-          sizeof(region) ||
-      region.State != MEM_COMMIT) {
-    EndAsFailedCall();
-  }
+  if (IsFaultInUnmappedCode(*exception->ExceptionRecord)) EndAsFailedCall();
   return EXCEPTION_CONTINUE_SEARCH;
 }
 

@@ -1,6 +1,7 @@
 #include "diag/crash_guard.h"
 
 #include "app/exit_code.h"
+#include "app/unmapped_code.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ LONG CALLBACK NoteException(EXCEPTION_POINTERS* info) {
   if (!watch || !IsError(record.ExceptionCode)) return EXCEPTION_CONTINUE_SEARCH;
   watch->Note(DescribeCrash(record));
   // Nothing can handle a fault in code that is no longer there.
-  if (!InMappedImage(record.ExceptionAddress)) EndWithCrash(record);
+  if (IsFaultInUnmappedCode(record)) EndWithCrash(record);
   return EXCEPTION_CONTINUE_SEARCH;
 }
 

@@ -1,6 +1,6 @@
 // Exceptions inside the control library while the companion runs one of its steps. An exception
-// nothing handles, or one raised at a code address that lies in no loaded image (a library that
-// unloaded itself and returned into the void), marks the watched step crashed and ends the run
+// nothing handles, or one raised in unmapped code (a library that unloaded itself and returned
+// into its own code), marks the watched step crashed and ends the run
 // through the handler given to InstallCrashHandler.
 #pragma once
 
