@@ -1,11 +1,9 @@
 // Process entry of quickboot.exe: no window, no output; the exit code is the answer.
 #include <windows.h>
 
-#include <exception>
-
 #include "app/command_tail.h"
 #include "app/dispatch.h"
-#include "app/exit_code.h"
+#include "app/failed_call.h"
 #include "app/unmapped_code.h"
 #include "bridge/czkt05b9.h"
 
@@ -15,15 +13,7 @@ namespace {
 // unloading the control library and freeing its path.
 CZKT05B9 g_bridge;
 
-// A crash anywhere, the control library included, or an exception nothing caught is a failed
-// call: end at once, with no error-reporting dialog and no debugger, and without running
-// anything more in the process.
-[[noreturn]] void EndAsFailedCall() {
-  TerminateProcess(GetCurrentProcess(), kExitControlFailed);
-  for (;;) {
-  }
-}
-
+// A crash that no frame handled, in the control library or anywhere else.
 LONG WINAPI EndOnCrash(EXCEPTION_POINTERS*) {
   EndAsFailedCall();
 }
@@ -43,7 +33,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   AddVectoredExceptionHandler(1, EndOnFaultInUnmappedCode);
   SetUnhandledExceptionFilter(EndOnCrash);
-  std::set_terminate(EndAsFailedCall);
 
   // The runtime's lpCmdLine follows rules of its own; the tail is cut from the real line.
   return DispatchCommandGuarded(g_bridge, FindCommandTail(GetCommandLineA()));
