@@ -9,6 +9,8 @@
 //   CTLSIM_READ_STATUS   status of read calls (default 0; a failed read stores nothing)
 //   CTLSIM_WRITE_STATUS  status of write calls (default 0; a failed write changes nothing)
 //   CTLSIM_CRASH         "call": access violation in CtrlQuickBoot; "attach": in DllMain
+//   CTLSIM_EXIT          in CtrlQuickBoot: a number ends the process with that exit code, as a
+//                        library may; "hang" never returns
 //   CTLSIM_LOG           file to which every event is appended, one line each:
 //                        "attach", "call A B C", "detach FreeLibrary" or "detach exit"
 // Without CTLSIM_STATE the state word lives in "<this dll>.state", beside the library.
@@ -79,6 +81,16 @@ void LoadState() {
   }
 }
 
+// Ends the process or never returns, when CTLSIM_EXIT asks for it.
+void ExitRequested() {
+  char value[32];
+  if (!ReadVariable("CTLSIM_EXIT", value, sizeof(value))) return;
+  if (std::strcmp(value, "hang") == 0) {
+    for (;;) Sleep(INFINITE);
+  }
+  ExitProcess(static_cast<UINT>(std::strtoul(value, nullptr, 0)));
+}
+
 void Crash() {
   volatile uint32_t* nowhere = nullptr;
   *nowhere = 1;
@@ -103,6 +115,7 @@ __declspec(dllexport) int32_t WINAPI
                 static_cast<unsigned long>(static_cast<uint32_t>(c)));
   Log(line);
   if (CrashRequested("call")) Crash();
+  ExitRequested();
   if (a != 1 || !word) return ERROR_INVALID_PARAMETER;
   if (b == 0 && c == 0) {
     const int32_t status = static_cast<int32_t>(NumberVariable("CTLSIM_READ_STATUS", 0));
