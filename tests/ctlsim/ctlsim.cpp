@@ -10,7 +10,8 @@
 //   CTLSIM_WRITE_STATUS  status of write calls (default 0; a failed write changes nothing)
 //   CTLSIM_CRASH         "call": access violation in CtrlQuickBoot; "attach": in DllMain
 //   CTLSIM_EXIT          in CtrlQuickBoot: a number ends the process with that exit code, as a
-//                        library may; "hang" never returns
+//                        library may; "hang" stops the call for a minute, longer than any time
+//                        limit a test gives its caller, and then ends the process with 258
 //   CTLSIM_LOG           file to which every event is appended, one line each:
 //                        "attach", "call A B C", "detach FreeLibrary" or "detach exit"
 // Without CTLSIM_STATE the state word lives in "<this dll>.state", beside the library.
@@ -81,12 +82,14 @@ void LoadState() {
   }
 }
 
-// Ends the process or never returns, when CTLSIM_EXIT asks for it.
+// Ends the process, or first hangs, when CTLSIM_EXIT asks for it. The hang is bounded so that a
+// caller without a time limit fails its test instead of hanging it.
 void ExitRequested() {
   char value[32];
   if (!ReadVariable("CTLSIM_EXIT", value, sizeof(value))) return;
   if (std::strcmp(value, "hang") == 0) {
-    for (;;) Sleep(INFINITE);
+    Sleep(60000);
+    ExitProcess(WAIT_TIMEOUT);
   }
   ExitProcess(static_cast<UINT>(std::strtoul(value, nullptr, 0)));
 }

@@ -59,12 +59,16 @@ void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// Replaces the one line `from` of the script's settings with `to`.
-void ReplaceSetting(std::string* script, const std::string& from, const std::string& to) {
+// Replaces the one line `from` of the script's settings with `to`; false when it is not there
+// exactly once.
+bool ReplaceSetting(std::string* script, const std::string& from, const std::string& to) {
   const size_t at = script->find(from + "\r\n");
-  ASSERT_NE(at, std::string::npos) << "no setting line " << from;
-  ASSERT_EQ(script->find(from + "\r\n", at + 1), std::string::npos) << "twice: " << from;
+  if (at == std::string::npos || script->find(from + "\r\n", at + 1) != std::string::npos) {
+    ADD_FAILURE() << "not one setting line " << from;
+    return false;
+  }
   script->replace(at, from.size(), to);
+  return true;
 }
 
 // How a case's installation differs from the usual one (library, no companion, eventcreate on
@@ -134,26 +138,29 @@ class StartupScriptTest : public ::testing::Test {
   void Run(const Case& c) {
     SCOPED_TRACE(c.name);
     std::string script = ReadText(kBin + "\\quickboot-startup.cmd");
-    ReplaceSetting(&script, "set \"DESIRED=1\"", std::string("set \"DESIRED=") + c.desired + "\"");
-    if (!(c.setup & kDefaultPlace)) {
-      ReplaceSetting(&script, "set \"QUICKBOOT=%ProgramW6432%\\quickboot\\quickboot.exe\"",
-                     "set \"QUICKBOOT=" + kInstall + "\\quickboot.exe\"");
-    }
-    ReplaceSetting(&script, "set \"READ_SECONDS=20\"",
-                   std::string("set \"READ_SECONDS=") + c.readSeconds + "\"");
-    ReplaceSetting(
-        &script,
-        "set \"POWERSHELL=%SystemRoot%\\System32\\WindowsPowerShell\\v1.0\\powershell.exe\"",
-        "set \"POWERSHELL=" + kTools + "\\powershell.exe\"");
-    if (HasFatalFailure()) return;
+    const bool set =
+        ReplaceSetting(&script, "set \"DESIRED=1\"",
+                       std::string("set \"DESIRED=") + c.desired + "\"") &&
+        ((c.setup & kDefaultPlace) ||
+         ReplaceSetting(&script, "set \"QUICKBOOT=%ProgramW6432%\\quickboot\\quickboot.exe\"",
+                        "set \"QUICKBOOT=" + kInstall + "\\quickboot.exe\"")) &&
+        ReplaceSetting(&script, "set \"READ_SECONDS=20\"",
+                       std::string("set \"READ_SECONDS=") + c.readSeconds + "\"") &&
+        ReplaceSetting(
+            &script,
+            "set \"POWERSHELL=%SystemRoot%\\System32\\WindowsPowerShell\\v1.0\\powershell.exe\"",
+            "set \"POWERSHELL=" + kTools + "\\powershell.exe\"");
+    if (!set) return;
     WriteText(kScript, script);
 
     DeleteFileA(kLibrary.c_str());
-    if (!(c.setup & kNoLibrary))
-      CopyFileA((kBin + "\\ctlsim.dll").c_str(), kLibrary.c_str(), FALSE);
     DeleteFileA(kDiagnosticPath.c_str());
-    if (c.setup & kCompanion)
+    if (!(c.setup & kNoLibrary)) {
+      CopyFileA((kBin + "\\ctlsim.dll").c_str(), kLibrary.c_str(), FALSE);
+    }
+    if (c.setup & kCompanion) {
       CopyFileA((kBin + "\\fake_diag.exe").c_str(), kDiagnosticPath.c_str(), FALSE);
+    }
     WriteText(kStateFile, std::string(c.state) + "\n");
     DeleteFileA(kLogPath.c_str());
     DeleteFileA(kEventLogPath.c_str());
@@ -187,11 +194,10 @@ class StartupScriptTest : public ::testing::Test {
     EXPECT_EQ(ReadLines(kStateFile), Log{c.stateAfter ? c.stateAfter : c.state});
     const Log events = ReadLines(kEventLogPath);
     if (c.event) {
-      ASSERT_EQ(events.size(), 1u);
-      EXPECT_NE(
-          events[0].find(" /T ERROR /L APPLICATION /SO quickboot /ID 1 /D \"" + c.line + "\""),
-          std::string::npos)
-          << events[0];
+      const std::string event =
+          " /T ERROR /L APPLICATION /SO quickboot /ID 1 /D \"" + c.line + "\"";
+      EXPECT_EQ(events.size(), 1u);
+      for (const std::string& line : events) EXPECT_NE(line.find(event), std::string::npos) << line;
     } else {
       EXPECT_EQ(events, Log{});
     }
