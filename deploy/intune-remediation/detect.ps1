@@ -53,7 +53,7 @@ function Get-FailureReason([string]$Switch, [int]$Code) {
     if ($Code -eq 100) {
         return "quickboot.exe $Switch answered 100: the control library could not be located, loaded or called"
     }
-    return "quickboot.exe $Switch answered $Code, which is none of its answers: the control library may have ended the process"
+    return "quickboot.exe $Switch answered ${Code}: none of its answers; the control library may have ended the process"
 }
 
 # Runs quickboot.exe with $Switch: "/g" for at most $ReadTimeoutSeconds (a read that overruns is

@@ -64,7 +64,7 @@ if defined REASON goto failed
 if "%CODE%"=="100" (
   set "REASON=quickboot.exe %SWITCH% answered 100: the control library could not be located, loaded or called"
 ) else (
-  set "REASON=quickboot.exe %SWITCH% answered %CODE%, which is none of its answers: the control library may have ended the process"
+  set "REASON=quickboot.exe %SWITCH% answered %CODE%: none of its answers; the control library may have ended the process"
 )
 
 :failed

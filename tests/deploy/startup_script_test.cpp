@@ -234,8 +234,8 @@ TEST_F(StartupScriptTest, FailsWithOneLineAndAnEvent) {
        nullptr,
        "20",
        1,
-       "quickboot.exe /g answered 7, which is none of its answers: the control library may have "
-       "ended the process",
+       "quickboot.exe /g answered 7: none of its answers; the control library may have ended the "
+       "process",
        {"attach", "call 1 0 0", "detach exit"},
        nullptr,
        true},
