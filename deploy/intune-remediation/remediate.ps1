@@ -11,6 +11,7 @@ $DesiredState = 1
 $Quickboot = "$env:ProgramW6432\quickboot\quickboot.exe"
 # The longest the read ("/g") and the diagnostic report may take, in seconds. A write has no limit.
 $ReadTimeoutSeconds = 20
+
 # ---- The same in every quickboot script (keep it identical) -------------------------------------
 
 # Starts a program with no window. Its output is read only when asked for (it then must be read,
