@@ -15,7 +15,8 @@ $ReadTimeoutSeconds = 20
 # ---- The same in every quickboot script (keep it identical) -------------------------------------
 
 # Starts a program with no window. Its output is read only when asked for (it then must be read,
-# or a program that writes much would block).
+# or a program that writes much would block). Not Start-Process: the process object it passes
+# back can leave ExitCode empty.
 function Start-Program([string]$Path, [string]$Arguments, [bool]$ReadOutput) {
     $info = New-Object System.Diagnostics.ProcessStartInfo
     $info.FileName = $Path
