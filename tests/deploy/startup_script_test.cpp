@@ -79,6 +79,7 @@ enum Setup : unsigned {
   kCompanion = 2,      // the companion lies beside quickboot.exe
   kNoEventcreate = 4,  // no stand-in on PATH, as wine is
   kDefaultPlace = 8,   // the script's default location, where nothing is installed
+  kNoPowerShell = 16,  // the script's PowerShell is not there (or does not run)
 };
 
 struct Case {
@@ -149,7 +150,8 @@ class StartupScriptTest : public ::testing::Test {
         ReplaceSetting(
             &script,
             "set \"POWERSHELL=%SystemRoot%\\System32\\WindowsPowerShell\\v1.0\\powershell.exe\"",
-            "set \"POWERSHELL=" + kTools + "\\powershell.exe\"");
+            "set \"POWERSHELL=" + kTools +
+                (c.setup & kNoPowerShell ? "\\absent.exe\"" : "\\powershell.exe\""));
     if (!set) return;
     WriteText(kScript, script);
 
@@ -256,6 +258,10 @@ TEST_F(StartupScriptTest, FailsWithOneLineAndAnEvent) {
        {"attach", "call 1 0 0"},
        nullptr,
        true},
+      // Never taken for an answer: nothing read, nothing written.
+      {"no PowerShell", "1", "0", kNoPowerShell, nullptr, nullptr, "20", 1,
+       "Windows PowerShell did not run quickboot.exe /g: " + kTools + "\\absent.exe", kNotLoaded,
+       nullptr, true},
       // %ProgramW6432%\quickboot, where nothing is installed here.
       {"not installed", "1", "0", kDefaultPlace, nullptr, nullptr, "20", 1,
        "quickboot.exe not found: C:\\Program Files\\quickboot\\quickboot.exe", kNotLoaded, nullptr,
