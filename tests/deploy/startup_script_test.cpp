@@ -42,6 +42,8 @@ const std::string kVerdict =
 using Log = std::vector<std::string>;  // the simulated library's log, one line per event
 const Log kNotLoaded = {};
 const Log kRead = {"attach", "call 1 0 0", "detach FreeLibrary"};
+const Log kEndedInRead = {"attach", "call 1 0 0", "detach exit"};  // by the library
+const Log kStoppedInRead = {"attach", "call 1 0 0"};               // from outside
 
 Log ReadThenWrite(const std::string& value) {
   return {"attach",     "call 1 0 0",        "detach FreeLibrary", "attach",
@@ -228,35 +230,17 @@ TEST_F(StartupScriptTest, FailsWithOneLineAndAnEvent) {
       // As wine is: no eventcreate.exe. Still one line, and no other output.
       {"library missing, no eventcreate", "1", "0", kNoLibrary | kNoEventcreate, nullptr, nullptr,
        "20", 1, kReadFailed, kNotLoaded, nullptr, false},
-      {"library ends the read with 7",
-       "0",
-       "2",
-       kUsual,
-       "7",
-       nullptr,
-       "20",
-       1,
+      {"library ends the read with 7", "0", "2", kUsual, "7", nullptr, "20", 1,
        "quickboot.exe /g answered 7: none of its answers; the control library may have ended the "
        "process",
-       {"attach", "call 1 0 0", "detach exit"},
-       nullptr,
-       true},
+       kEndedInRead, nullptr, true},
       {"write fails", "1", "0", kUsual, nullptr, "5", "20", 1,
        "quickboot.exe /1 answered 100" + kCannotUse, ReadThenWrite("2"), nullptr, true},
       {"write fails, companion installed", "1", "0", kCompanion, nullptr, "5", "20", 1, kVerdict,
        ReadThenWrite("2"), nullptr, true},
       // Ended at the time limit: no detach, and no write.
-      {"read hangs",
-       "1",
-       "0",
-       kUsual,
-       "hang",
-       nullptr,
-       "2",
-       1,
-       "quickboot.exe /g did not answer within 2 seconds and was ended",
-       {"attach", "call 1 0 0"},
-       nullptr,
+      {"read hangs", "1", "0", kUsual, "hang", nullptr, "2", 1,
+       "quickboot.exe /g did not answer within 2 seconds and was ended", kStoppedInRead, nullptr,
        true},
       // Never taken for an answer: nothing read, nothing written.
       {"no PowerShell", "1", "0", kNoPowerShell, nullptr, nullptr, "20", 1,
