@@ -15,6 +15,9 @@
 //                        violation, or throws a C++ exception, that it handles itself (status
 //                        1359 if it was not raised), then works as usual
 //   CTLSIM_ATTACH        "fail": DllMain refuses the load (answers FALSE)
+//   CTLSIM_EXIT          in CtrlQuickBoot: a number ends the process with that exit code, as a
+//                        library may; "hang" stops the call for a minute, longer than any time
+//                        limit a test gives its caller, and then ends the process with 258
 //   CTLSIM_LOG           file to which every event is appended, one line each:
 //                        "attach", "call A B C", "detach FreeLibrary" or "detach exit"
 //   CTLSIM_ERROR_MODE_LOG  file to which "attach 0xN" and "call 0xN" are appended: the
@@ -102,6 +105,18 @@ void LoadState() {
   }
 }
 
+// Ends the process, or first hangs, when CTLSIM_EXIT asks for it. The hang is bounded so that a
+// caller without a time limit fails its test instead of hanging it.
+void ExitRequested() {
+  char value[32];
+  if (!ReadVariable("CTLSIM_EXIT", value, sizeof(value))) return;
+  if (std::strcmp(value, "hang") == 0) {
+    Sleep(60000);
+    ExitProcess(WAIT_TIMEOUT);
+  }
+  ExitProcess(static_cast<UINT>(std::strtoul(value, nullptr, 0)));
+}
+
 void Crash() {
   volatile uint32_t* nowhere = nullptr;
   *nowhere = 1;
@@ -164,6 +179,7 @@ __declspec(dllexport) int32_t WINAPI
       (CrashRequested("handled-throw") && !HandledThrow())) {
     return ERROR_INTERNAL_ERROR;
   }
+  ExitRequested();
   if (a != 1 || !word) return ERROR_INVALID_PARAMETER;
   if (b == 0 && c == 0) {
     const int32_t status = static_cast<int32_t>(NumberVariable("CTLSIM_READ_STATUS", 0));

@@ -1,0 +1,257 @@
+// The Group Policy start-up script (deploy/startup-script/quickboot-startup.cmd) run by cmd.exe
+// against quickboot.exe and the simulated control library. Wine has neither Windows PowerShell
+// nor eventcreate.exe: stand-ins from this folder take their places (on PATH for eventcreate).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/launcher/launch.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+constexpr char kControlKey[] = "SOFTWARE\\Vantrel\\ZKT05B9";
+constexpr DWORD kTimeoutMs = 120000;
+
+// The script, the programs and the stand-ins lie side by side in kBin. Each run gets a copy of
+// the script with its settings made for the case, and an installation folder with a blank in
+// its path that holds quickboot.exe, the library (with its state file) and maybe the companion.
+const std::string kBin = ThisProgramDirectory();
+const std::string kWork =
+    TemporaryDirectory() + "\\qb-deploy-" + std::to_string(GetCurrentProcessId());
+const std::string kInstall = kWork + "\\Program Files";
+const std::string kTools = kWork + "\\tools";
+const std::string kScript = kWork + "\\quickboot-startup.cmd";
+const std::string kLibrary = kInstall + "\\ctlsim.dll";
+const std::string kStateFile = kLibrary + ".state";
+const std::string kDiagnosticPath = kInstall + "\\quickboot-diag.exe";
+const std::string kLogPath = kWork + "\\ctlsim.log";
+const std::string kEventLogPath = kWork + "\\events.log";
+
+const std::string kCannotUse = ": the control library could not be located, loaded or called";
+const std::string kReadFailed = "quickboot.exe /g answered 100" + kCannotUse;
+const std::string kVerdict =
+    "quickboot-diag: 100: cannot load C:\\R&D (x86)\\ctl.dll: error 193: the file is a 32-bit "
+    "(x86) library; a 64-bit one is needed";
+
+using Log = std::vector<std::string>;  // the simulated library's log, one line per event
+const Log kNotLoaded = {};
+const Log kRead = {"attach", "call 1 0 0", "detach FreeLibrary"};
+const Log kEndedInRead = {"attach", "call 1 0 0", "detach exit"};  // by the library
+const Log kStoppedInRead = {"attach", "call 1 0 0"};               // from outside
+
+Log ReadThenWrite(const std::string& value) {
+  return {"attach",     "call 1 0 0",        "detach FreeLibrary", "attach",
+          "call 1 0 0", "call 1 1 " + value, "detach FreeLibrary"};
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// Replaces the one line `from` of the script's settings with `to`; false when it is not there
+// exactly once.
+bool ReplaceSetting(std::string* script, const std::string& from, const std::string& to) {
+  const size_t at = script->find(from + "\r\n");
+  if (at == std::string::npos || script->find(from + "\r\n", at + 1) != std::string::npos) {
+    ADD_FAILURE() << "not one setting line " << from;
+    return false;
+  }
+  script->replace(at, from.size(), to);
+  return true;
+}
+
+// How a case's installation differs from the usual one (library, no companion, eventcreate on
+// PATH, quickboot.exe where the script's setting says).
+enum Setup : unsigned {
+  kUsual = 0,
+  kNoLibrary = 1,      // the library is not where the registry says
+  kCompanion = 2,      // the companion lies beside quickboot.exe
+  kNoEventcreate = 4,  // no stand-in on PATH, as wine is
+  kDefaultPlace = 8,   // the script's default location, where nothing is installed
+  kNoPowerShell = 16,  // the script's PowerShell is not there (or does not run)
+};
+
+struct Case {
+  const char* name;
+  const char* desired;  // the script's DESIRED setting
+  const char* state;    // the library's state word before the run
+  unsigned setup;
+  const char* exit;         // CTLSIM_EXIT, or null
+  const char* writeStatus;  // CTLSIM_WRITE_STATUS, or null
+  const char* readSeconds;  // the script's READ_SECONDS setting
+  // What must come of it.
+  DWORD exitCode;
+  std::string line;  // the one line printed; empty: none
+  Log log;
+  const char* stateAfter;  // null: as before
+  bool event;              // an error event with the line as its text
+};
+
+class StartupScriptTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    for (const std::string& directory : {kWork, kInstall, kTools}) {
+      CreateDirectoryA(directory.c_str(), nullptr);
+    }
+    CopyFileA((kBin + "\\quickboot.exe").c_str(), (kInstall + "\\quickboot.exe").c_str(), FALSE);
+    CopyFileA((kBin + "\\fake_powershell.exe").c_str(), (kTools + "\\powershell.exe").c_str(),
+              FALSE);
+    CopyFileA((kBin + "\\fake_eventcreate.exe").c_str(), (kTools + "\\eventcreate.exe").c_str(),
+              FALSE);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kControlKey, 0, nullptr, 0,
+                              KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "InstPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(kInstall.c_str()),
+                   static_cast<DWORD>(kInstall.size() + 1));
+    RegSetValueExA(key, "DllName", 0, REG_SZ, reinterpret_cast<const BYTE*>("ctlsim.dll"), 11);
+    RegCloseKey(key);
+  }
+
+  static void TearDownTestSuite() {
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kControlKey, KEY_WOW64_64KEY, 0);
+    for (const char* file :
+         {"quickboot.exe", "ctlsim.dll", "ctlsim.dll.state", "quickboot-diag.exe"}) {
+      DeleteFileA((kInstall + "\\" + file).c_str());
+    }
+    for (const std::string& file : {kTools + "\\powershell.exe", kTools + "\\eventcreate.exe",
+                                    kScript, kLogPath, kEventLogPath}) {
+      DeleteFileA(file.c_str());
+    }
+    for (const std::string& directory : {kTools, kInstall, kWork}) {
+      RemoveDirectoryA(directory.c_str());
+    }
+  }
+
+  // Prepares the installation and the script for `c`, runs the script as Group Policy does
+  // (cmd.exe /c) and checks everything it must leave behind.
+  void Run(const Case& c) {
+    SCOPED_TRACE(c.name);
+    std::string script = ReadText(kBin + "\\quickboot-startup.cmd");
+    const bool set =
+        ReplaceSetting(&script, "set \"DESIRED=1\"",
+                       std::string("set \"DESIRED=") + c.desired + "\"") &&
+        ((c.setup & kDefaultPlace) ||
+         ReplaceSetting(&script, "set \"QUICKBOOT=%ProgramW6432%\\quickboot\\quickboot.exe\"",
+                        "set \"QUICKBOOT=" + kInstall + "\\quickboot.exe\"")) &&
+        ReplaceSetting(&script, "set \"READ_SECONDS=20\"",
+                       std::string("set \"READ_SECONDS=") + c.readSeconds + "\"") &&
+        ReplaceSetting(
+            &script,
+            "set \"POWERSHELL=%SystemRoot%\\System32\\WindowsPowerShell\\v1.0\\powershell.exe\"",
+            "set \"POWERSHELL=" + kTools +
+                (c.setup & kNoPowerShell ? "\\absent.exe\"" : "\\powershell.exe\""));
+    if (!set) return;
+    WriteText(kScript, script);
+
+    DeleteFileA(kLibrary.c_str());
+    DeleteFileA(kDiagnosticPath.c_str());
+    if (!(c.setup & kNoLibrary)) {
+      CopyFileA((kBin + "\\ctlsim.dll").c_str(), kLibrary.c_str(), FALSE);
+    }
+    if (c.setup & kCompanion) {
+      CopyFileA((kBin + "\\fake_diag.exe").c_str(), kDiagnosticPath.c_str(), FALSE);
+    }
+    WriteText(kStateFile, std::string(c.state) + "\n");
+    DeleteFileA(kLogPath.c_str());
+    DeleteFileA(kEventLogPath.c_str());
+
+    char path[32768];
+    const DWORD length = GetEnvironmentVariableA("PATH", path, sizeof(path));
+    const std::string searchPath = (c.setup & kNoEventcreate ? "" : kTools + ";") +
+                                   std::string(path, length < sizeof(path) ? length : 0);
+    char system[MAX_PATH];
+    const std::string cmd =
+        std::string(system, GetSystemDirectoryA(system, MAX_PATH)) + "\\cmd.exe";
+    LaunchResult run;
+    {
+      ScopedEnvironmentVariable state("CTLSIM_STATE", nullptr);  // kept in the state file
+      ScopedEnvironmentVariable readStatus("CTLSIM_READ_STATUS", nullptr);
+      ScopedEnvironmentVariable writeStatus("CTLSIM_WRITE_STATUS", c.writeStatus);
+      ScopedEnvironmentVariable crash("CTLSIM_CRASH", nullptr);
+      ScopedEnvironmentVariable exit("CTLSIM_EXIT", c.exit);
+      ScopedEnvironmentVariable log("CTLSIM_LOG", kLogPath.c_str());
+      ScopedEnvironmentVariable eventLog("QB_EVENT_LOG", kEventLogPath.c_str());
+      ScopedEnvironmentVariable searchPathVariable("PATH", searchPath.c_str());
+      run = LaunchProgram(cmd, "cmd.exe /d /c \"\"" + kScript + "\"\"", kWork, kTimeoutMs);
+    }
+
+    EXPECT_TRUE(run.started) << "error " << run.launchError;
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    EXPECT_EQ(run.standardOutput, c.line.empty() ? "" : c.line + "\r\n");
+    EXPECT_EQ(run.standardError, "");
+    EXPECT_EQ(ReadLines(kLogPath), c.log);
+    EXPECT_EQ(ReadLines(kStateFile), Log{c.stateAfter ? c.stateAfter : c.state});
+    const Log events = ReadLines(kEventLogPath);
+    if (c.event) {
+      const std::string event =
+          " /T ERROR /L APPLICATION /SO quickboot /ID 1 /D \"" + c.line + "\"";
+      EXPECT_EQ(events.size(), 1u);
+      for (const std::string& line : events) EXPECT_NE(line.find(event), std::string::npos) << line;
+    } else {
+      EXPECT_EQ(events, Log{});
+    }
+  }
+};
+
+TEST_F(StartupScriptTest, ReadsFirstAndWritesOnlyOnDrift) {
+  const Case cases[] = {
+      {"compliant, on", "1", "2", kUsual, nullptr, nullptr, "20", 0, "", kRead, nullptr, false},
+      {"compliant, off (other bits set)", "0", "5", kUsual, nullptr, nullptr, "20", 0, "", kRead,
+       nullptr, false},
+      {"drift repaired, on", "1", "1", kUsual, nullptr, nullptr, "20", 0, "quick boot switched on",
+       ReadThenWrite("3"), "3", false},
+      {"drift repaired, off", "0", "2", kUsual, nullptr, nullptr, "20", 0,
+       "quick boot switched off", ReadThenWrite("0"), "0", false},
+  };
+  for (const Case& c : cases) Run(c);
+}
+
+TEST_F(StartupScriptTest, FailsWithOneLineAndAnEvent) {
+  const Case cases[] = {
+      {"library missing", "1", "0", kNoLibrary, nullptr, nullptr, "20", 1, kReadFailed, kNotLoaded,
+       nullptr, true},
+      {"library missing, companion installed", "1", "0", kNoLibrary | kCompanion, nullptr, nullptr,
+       "20", 1, kVerdict, kNotLoaded, nullptr, true},
+      // As wine is: no eventcreate.exe. Still one line, and no other output.
+      {"library missing, no eventcreate", "1", "0", kNoLibrary | kNoEventcreate, nullptr, nullptr,
+       "20", 1, kReadFailed, kNotLoaded, nullptr, false},
+      {"library ends the read with 7", "0", "2", kUsual, "7", nullptr, "20", 1,
+       "quickboot.exe /g answered 7: none of its answers; the control library may have ended the "
+       "process",
+       kEndedInRead, nullptr, true},
+      {"write fails", "1", "0", kUsual, nullptr, "5", "20", 1,
+       "quickboot.exe /1 answered 100" + kCannotUse, ReadThenWrite("2"), nullptr, true},
+      {"write fails, companion installed", "1", "0", kCompanion, nullptr, "5", "20", 1, kVerdict,
+       ReadThenWrite("2"), nullptr, true},
+      // Ended at the time limit: no detach, and no write.
+      {"read hangs", "1", "0", kUsual, "hang", nullptr, "2", 1,
+       "quickboot.exe /g did not answer within 2 seconds and was ended", kStoppedInRead, nullptr,
+       true},
+      // Never taken for an answer: nothing read, nothing written.
+      {"no PowerShell", "1", "0", kNoPowerShell, nullptr, nullptr, "20", 1,
+       "Windows PowerShell did not run quickboot.exe /g: " + kTools + "\\absent.exe", kNotLoaded,
+       nullptr, true},
+      // %ProgramW6432%\quickboot, where nothing is installed here.
+      {"not installed", "1", "0", kDefaultPlace, nullptr, nullptr, "20", 1,
+       "quickboot.exe not found: C:\\Program Files\\quickboot\\quickboot.exe", kNotLoaded, nullptr,
+       true},
+  };
+  for (const Case& c : cases) Run(c);
+}
+
+}  // namespace
