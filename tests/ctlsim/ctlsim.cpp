@@ -107,7 +107,7 @@ void LoadState() {
 
 // Ends the process, or first hangs, when CTLSIM_EXIT asks for it. The hang is bounded so that a
 // caller without a time limit fails its test instead of hanging it.
-void ExitRequested() {
+[[maybe_unused]] void ExitRequested() {
   char value[32];
   if (!ReadVariable("CTLSIM_EXIT", value, sizeof(value))) return;
   if (std::strcmp(value, "hang") == 0) {
