@@ -18,19 +18,6 @@ json Text(const std::string& text) {
   return AnsiToUtf8(text);
 }
 
-const char* OutcomeName(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::kOk:
-      return "ok";
-    case Outcome::kFailed:
-      return "failed";
-    case Outcome::kCrashed:
-      return "crashed";
-    default:
-      return "not_reached";
-  }
-}
-
 json Error(const Win32Error& error) {
   if (error.code == 0) return nullptr;
   return {{"code", error.code}, {"message", Text(error.message)}};

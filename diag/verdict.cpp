@@ -195,19 +195,6 @@ Finding FailureFinding(const Report& report) {
   return finding;
 }
 
-const char* OutcomeText(Outcome outcome) {
-  switch (outcome) {
-    case Outcome::kOk:
-      return "ok";
-    case Outcome::kFailed:
-      return "failed";
-    case Outcome::kCrashed:
-      return "crashed";
-    default:
-      return "not reached";
-  }
-}
-
 std::string Milliseconds(double value) {
   char text[32];
   std::snprintf(text, sizeof(text), "%.1f ms", value);
@@ -251,6 +238,19 @@ void Conclude(Report* report) {
       ShortenEnd(OneLine(EscapeText("quickboot-diag: " + std::to_string(report->exitCode) + ": " +
                                     report->verdict)),
                  kMaxVerdictBytes);
+}
+
+const char* OutcomeName(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::kOk:
+      return "ok";
+    case Outcome::kFailed:
+      return "failed";
+    case Outcome::kCrashed:
+      return "crashed";
+    default:
+      return "not_reached";
+  }
 }
 
 const char* CauseName(Cause cause) {
@@ -331,7 +331,7 @@ std::string RenderText(const Report& report) {
   }
 
   const ExistsFacts& exists = report.exists;
-  text += std::string("exists: ") + OutcomeText(exists.outcome);
+  text += std::string("exists: ") + OutcomeName(exists.outcome);
   if (exists.outcome == Outcome::kOk) {
     text += std::string(": ") +
             (exists.attributes & FILE_ATTRIBUTE_DIRECTORY ? "directory" : "file") +
@@ -342,7 +342,7 @@ std::string RenderText(const Report& report) {
   text += "\n";
 
   const LoadFacts& load = report.load;
-  text += std::string("load: ") + OutcomeText(load.outcome);
+  text += std::string("load: ") + OutcomeName(load.outcome);
   if (load.outcome == Outcome::kFailed) text += ": " + ErrorText(load.error);
   if (load.outcome == Outcome::kCrashed || (load.outcome == Outcome::kFailed && load.crash.code)) {
     text += "; " + CrashText(load.crash);
@@ -361,7 +361,7 @@ std::string RenderText(const Report& report) {
   }
 
   const ExportFacts& exports = report.exports;
-  text += std::string("exports: ") + OutcomeText(exports.outcome);
+  text += std::string("exports: ") + OutcomeName(exports.outcome);
   if (exports.outcome != Outcome::kNotReached) {
     text += std::string(": GetVersionInfo ") + (exports.getVersionInfo ? "yes" : "no") +
             ", CtrlQuickBoot " + (exports.ctrlQuickBoot ? "yes" : "no");
@@ -369,7 +369,7 @@ std::string RenderText(const Report& report) {
   text += "\n";
 
   const ReadFacts& read = report.read;
-  text += std::string("read: ") + OutcomeText(read.outcome);
+  text += std::string("read: ") + OutcomeName(read.outcome);
   if (read.outcome == Outcome::kCrashed) text += ": " + CrashText(read.crash);
   if (read.outcome == Outcome::kOk || read.outcome == Outcome::kFailed) {
     text += ": status " + std::to_string(read.status);

@@ -14,6 +14,8 @@ void Conclude(Report* report);
 
 // The cause as the JSON key "cause" spells it.
 const char* CauseName(Cause cause);
+// The outcome's name in both report forms: "ok", "failed", "crashed" or "not_reached".
+const char* OutcomeName(Outcome outcome);
 
 // The verdict line, then one line or more per step.
 std::string RenderText(const Report& report);
