@@ -12,90 +12,30 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "tests/support/test_files.h"
+#include "tests/support/test_registry.h"
 
 namespace {
 
-constexpr char kControlKey[] = "SOFTWARE\\Vantrel\\ZKT05B9";
 constexpr REGSAM kView = KEY_WOW64_64KEY;
 constexpr int kWarmUpRuns = 5;
 constexpr DWORD kTimeoutMs = 20000;
 constexpr DWORD kExpectedAnswer = 1;  // "/g" with the state word 2
 
-struct Key {
-  HKEY handle = nullptr;
-  Key() = default;
-  Key(const Key&) = delete;
-  ~Key() {
-    if (handle) RegCloseKey(handle);
-  }
-};
-
-// The control key's two values as they were, and putting them back.
+// Puts the control key back as it was when it goes.
 class SavedControlKey {
  public:
-  SavedControlKey() {
-    Key key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kControlKey, 0, KEY_READ | kView, &key.handle) != 0) {
-      return;
-    }
-    existed_ = true;
-    for (const char* name : {"InstPath", "DllName"}) values_.push_back({name, Read(key, name)});
-  }
+  SavedControlKey() = default;
   SavedControlKey(const SavedControlKey&) = delete;
-  ~SavedControlKey() {
-    if (!existed_) {
-      RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kControlKey, kView, 0);
-      return;
-    }
-    Key key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kControlKey, 0, KEY_SET_VALUE | kView, &key.handle)) {
-      return;
-    }
-    for (const auto& [name, value] : values_) {
-      if (!value) {
-        RegDeleteValueA(key.handle, name.c_str());
-      } else {
-        RegSetValueExA(key.handle, name.c_str(), 0, value->first,
-                       reinterpret_cast<const BYTE*>(value->second.data()),
-                       static_cast<DWORD>(value->second.size()));
-      }
-    }
-  }
+  SavedControlKey& operator=(const SavedControlKey&) = delete;
+  ~SavedControlKey() { WriteKey(HKEY_LOCAL_MACHINE, kControlKey, kView, saved_); }
 
  private:
-  using Value = std::optional<std::pair<DWORD, std::string>>;  // type and bytes
-  static Value Read(const Key& key, const char* name) {
-    char data[1024];
-    DWORD type = 0, size = sizeof(data);
-    if (RegQueryValueExA(key.handle, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) !=
-        0) {
-      return std::nullopt;
-    }
-    return std::make_pair(type, std::string(data, size));
-  }
-
-  bool existed_ = false;
-  std::vector<std::pair<std::string, Value>> values_;
+  const KeyContent saved_ = ReadKey(HKEY_LOCAL_MACHINE, kControlKey, kView);
 };
-
-bool RecordLibrary(const std::string& directory, const char* fileName) {
-  Key key;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kControlKey, 0, nullptr, 0, KEY_SET_VALUE | kView,
-                      nullptr, &key.handle, nullptr) != 0) {
-    return false;
-  }
-  return RegSetValueExA(key.handle, "InstPath", 0, REG_SZ,
-                        reinterpret_cast<const BYTE*>(directory.c_str()),
-                        static_cast<DWORD>(directory.size() + 1)) == 0 &&
-         RegSetValueExA(key.handle, "DllName", 0, REG_SZ, reinterpret_cast<const BYTE*>(fileName),
-                        static_cast<DWORD>(lstrlenA(fileName) + 1)) == 0;
-}
 
 // Milliseconds from CreateProcessA until the program has ended; a negative value when it could
 // not be started, did not end in time or gave another answer. The wait wakes at the end itself
@@ -146,8 +86,9 @@ int main(int argc, char** argv) {
   const std::string bin = ThisProgramDirectory();
   const std::string programs[] = {bin + "\\quickboot.exe", bin + "\\startup_baseline.exe"};
 
-  SavedControlKey saved;
-  if (!RecordLibrary(bin, "ctlsim.dll")) {
+  const SavedControlKey saved;
+  if (!WriteKey(HKEY_LOCAL_MACHINE, kControlKey, kView,
+                Values{{"InstPath", Text(bin)}, {"DllName", Text("ctlsim.dll")}})) {
     std::fprintf(stderr, "startup_bench: cannot record ctlsim.dll under HKLM\\%s\n", kControlKey);
     return 1;
   }

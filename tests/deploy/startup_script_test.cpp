@@ -12,10 +12,10 @@
 
 #include "tests/launcher/launch.h"
 #include "tests/support/test_files.h"
+#include "tests/support/test_registry.h"
 
 namespace {
 
-constexpr char kControlKey[] = "SOFTWARE\\Vantrel\\ZKT05B9";
 constexpr DWORD kTimeoutMs = 120000;
 
 // The script, the programs and the stand-ins lie side by side in kBin. Each run gets a copy of
@@ -102,6 +102,8 @@ struct Case {
 
 class StartupScriptTest : public ::testing::Test {
  protected:
+  static inline KeyContent savedKey_;  // the control key as it was before the suite
+
   static void SetUpTestSuite() {
     for (const std::string& directory : {kWork, kInstall, kTools}) {
       CreateDirectoryA(directory.c_str(), nullptr);
@@ -111,18 +113,13 @@ class StartupScriptTest : public ::testing::Test {
               FALSE);
     CopyFileA((kBin + "\\fake_eventcreate.exe").c_str(), (kTools + "\\eventcreate.exe").c_str(),
               FALSE);
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kControlKey, 0, nullptr, 0,
-                              KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, "InstPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(kInstall.c_str()),
-                   static_cast<DWORD>(kInstall.size() + 1));
-    RegSetValueExA(key, "DllName", 0, REG_SZ, reinterpret_cast<const BYTE*>("ctlsim.dll"), 11);
-    RegCloseKey(key);
+    savedKey_ = ReadKey(HKEY_LOCAL_MACHINE, kControlKey, KEY_WOW64_64KEY);
+    ASSERT_TRUE(WriteKey(HKEY_LOCAL_MACHINE, kControlKey, KEY_WOW64_64KEY,
+                         Values{{"InstPath", Text(kInstall)}, {"DllName", Text("ctlsim.dll")}}));
   }
 
   static void TearDownTestSuite() {
-    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kControlKey, KEY_WOW64_64KEY, 0);
+    WriteKey(HKEY_LOCAL_MACHINE, kControlKey, KEY_WOW64_64KEY, savedKey_);
     for (const char* file :
          {"quickboot.exe", "ctlsim.dll", "ctlsim.dll.state", "quickboot-diag.exe"}) {
       DeleteFileA((kInstall + "\\" + file).c_str());

@@ -16,13 +16,13 @@
 #include "tests/launcher/launch.h"
 #include "tests/support/test_files.h"
 #include "tests/support/test_registry.h"
+#include "tests/support/test_simulation.h"
 
 namespace {
 
 using Json = nlohmann::json;
 using namespace std::string_literals;  // "..."s keeps embedded NULs
 
-constexpr char kControlKey[] = "SOFTWARE\\Vantrel\\ZKT05B9";
 constexpr char kVendorKey[] = "SOFTWARE\\Vantrel";
 constexpr DWORD kTimeoutMs = 20000;
 constexpr int kFailed = 100;
@@ -73,14 +73,6 @@ class ScopedStrayKeys {
   bool written_ = false;
 };
 
-// The simulated library's settings for a run; a null entry leaves the variable unset.
-struct Simulation {
-  const char* state = "0";
-  const char* readStatus = nullptr;
-  const char* crash = nullptr;
-  const char* attach = nullptr;
-};
-
 struct ProgramRun {
   LaunchResult launch;
   std::vector<std::string> log;  // the simulated library's events
@@ -91,11 +83,7 @@ ProgramRun RunProgram(const std::string& program, const std::string& commandLine
   DeleteFileA(kLogPath.c_str());
   ProgramRun run;
   {
-    ScopedEnvironmentVariable state("CTLSIM_STATE", simulation.state);
-    ScopedEnvironmentVariable readStatus("CTLSIM_READ_STATUS", simulation.readStatus);
-    ScopedEnvironmentVariable crash("CTLSIM_CRASH", simulation.crash);
-    ScopedEnvironmentVariable attach("CTLSIM_ATTACH", simulation.attach);
-    ScopedEnvironmentVariable logPath("CTLSIM_LOG", kLogPath.c_str());
+    const ScopedSimulation simulated(simulation, kLogPath);
     run.launch = LaunchProgram(program, commandLine, kWork, kTimeoutMs);
   }
   run.log = ReadLines(kLogPath);
@@ -280,22 +268,22 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        "export_missing",
        "does not export CtrlQuickBoot"},
       {"start-up refuses",
-       {Installed(), {"0", nullptr, nullptr, "fail"}},
+       {Installed(), {"0", nullptr, nullptr, nullptr, "fail"}},
        kFailed,
        "start_up_failed",
        "start-up code (DllMain) refused"},
       {"crash in start-up",
-       {Installed(), {"0", nullptr, "attach"}},
+       {Installed(), {"0", nullptr, nullptr, "attach"}},
        kFailed,
        "library_crashed",
        "crashed while starting: exception 0xC0000005"},
       {"crash in the read call",
-       {Installed(), {"0", nullptr, "call"}},
+       {Installed(), {"0", nullptr, nullptr, "call"}},
        kFailed,
        "library_crashed",
        "crashed in CtrlQuickBoot: exception 0xC0000005"},
       {"library unloads itself in the read call",
-       {Installed(), {"2", nullptr, "unload"}},
+       {Installed(), {"2", nullptr, nullptr, "unload"}},
        kFailed,
        "library_crashed",
        "crashed in CtrlQuickBoot: exception 0xC0000005"},

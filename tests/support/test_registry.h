@@ -9,6 +9,9 @@
 #include <string>
 #include <utility>
 
+// The key under HKEY_LOCAL_MACHINE (64-bit view) where quickboot.exe finds its control library.
+constexpr char kControlKey[] = "SOFTWARE\\Vantrel\\ZKT05B9";
+
 // A registry value as stored: type and raw bytes, terminating NULs included.
 using RegistryValue = std::pair<DWORD, std::string>;
 using Values = std::map<std::string, RegistryValue>;

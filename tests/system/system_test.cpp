@@ -18,12 +18,12 @@
 #include "tests/launcher/launch.h"
 #include "tests/support/test_files.h"
 #include "tests/support/test_registry.h"
+#include "tests/support/test_simulation.h"
 
 namespace {
 
 using namespace std::string_literals;  // "..."s keeps embedded NULs
 
-constexpr char kControlKey[] = "SOFTWARE\\Vantrel\\ZKT05B9";
 constexpr REGSAM kView = KEY_WOW64_64KEY;
 constexpr DWORD kTimeoutMs = 20000;
 constexpr int kFailed = 100;
@@ -72,14 +72,6 @@ Log ReadThenWrite(const std::string& value) {
 std::string Line(const char* tail) {
   return "quickboot.exe "s + tail;
 }
-
-// How the simulated library behaves in one run; a null entry leaves the variable unset.
-struct Simulation {
-  const char* state = "0";
-  const char* readStatus = nullptr;
-  const char* writeStatus = nullptr;
-  const char* crash = nullptr;
-};
 
 class SystemTest : public ::testing::Test {
  protected:
@@ -140,12 +132,7 @@ class SystemTest : public ::testing::Test {
     DeleteFileA(kErrorModeLogPath.c_str());
     LaunchResult launch;
     {
-      ScopedEnvironmentVariable state("CTLSIM_STATE", simulation.state);
-      ScopedEnvironmentVariable readStatus("CTLSIM_READ_STATUS", simulation.readStatus);
-      ScopedEnvironmentVariable writeStatus("CTLSIM_WRITE_STATUS", simulation.writeStatus);
-      ScopedEnvironmentVariable crash("CTLSIM_CRASH", simulation.crash);
-      ScopedEnvironmentVariable logPath("CTLSIM_LOG", kLogPath.c_str());
-      ScopedEnvironmentVariable modeLogPath("CTLSIM_ERROR_MODE_LOG", kErrorModeLogPath.c_str());
+      const ScopedSimulation simulated(simulation, kLogPath, kErrorModeLogPath.c_str());
       launch = LaunchProgram(program, commandLine, directory, kTimeoutMs);
     }
     const Log actual = ReadLines(kLogPath);
