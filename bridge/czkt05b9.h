@@ -6,6 +6,9 @@
 
 #include <cstdint>
 
+// Takes the current directory out of this process's library search for the rest of the run.
+void KeepCurrentDirectoryOutOfLibrarySearch();
+
 class CZKT05B9 {
  public:
   // Where ResolveLibraryPath looks (HKEY_LOCAL_MACHINE, KEY_READ) and the longest path it keeps.

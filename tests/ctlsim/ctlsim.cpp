@@ -23,7 +23,8 @@
 //   CTLSIM_ERROR_MODE_LOG  file to which "attach 0xN" and "call 0xN" are appended: the
 //                        process error mode (GetErrorMode) at load and at each call
 // Without CTLSIM_STATE the state word lives in "<this dll>.state", beside the library.
-// Built with CTLSIM_NEEDS_ABSENT_LIBRARY, it imports from qbabsent.dll, which never exists.
+// Built with CTLSIM_NEEDS_ABSENT_LIBRARY, it imports from qbabsent.dll, which never exists; with
+// CTLSIM_NEEDS_HELPER_LIBRARY, from qbhelper.dll, which lies only where a test puts it.
 #include <windows.h>
 
 #include <cstdint>
@@ -33,6 +34,9 @@
 
 #ifdef CTLSIM_NEEDS_ABSENT_LIBRARY
 extern "C" __declspec(dllimport) void WINAPI QbAbsentEntry();
+#endif
+#ifdef CTLSIM_NEEDS_HELPER_LIBRARY
+extern "C" __declspec(dllimport) void WINAPI QbHelperEntry();
 #endif
 
 namespace {
@@ -206,6 +210,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (CrashRequested("attach")) Crash();
 #ifdef CTLSIM_NEEDS_ABSENT_LIBRARY
     QbAbsentEntry();
+#endif
+#ifdef CTLSIM_NEEDS_HELPER_LIBRARY
+    QbHelperEntry();
 #endif
     char refusal[16];
     if (ReadVariable("CTLSIM_ATTACH", refusal, sizeof(refusal)) &&

@@ -38,6 +38,12 @@ const std::string kWork =
 const std::string kBlankDirectory = kWork + "\\dir with blanks";
 const std::string kBlankQuickboot = kBlankDirectory + "\\quickboot.exe";
 const std::string kFolderDll = kWork + "\\folder.dll";
+// A current directory that holds ctlsim_needshelper.dll and its dependency qbhelper.dll, which
+// lies nowhere else.
+const std::string kHelperDirectory = kWork + "\\helper";
+const std::string kHelperFiles[][2] = {
+    {kBin + "\\elsewhere\\qbhelper.dll", kHelperDirectory + "\\qbhelper.dll"},
+    {kBin + "\\ctlsim_needshelper.dll", kHelperDirectory + "\\ctlsim_needshelper.dll"}};
 const std::string kLogPath = kWork + "\\ctlsim.log";
 const std::string kErrorModeLogPath = kWork + "\\ctlsim-error-mode.log";
 // A folder named with bytes above 0x7F: double-byte characters under code page 932 (the middle
@@ -76,9 +82,11 @@ std::string Line(const char* tail) {
 class SystemTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    for (const std::string& directory : {kWork, kBlankDirectory, kFolderDll, kHighByteDirectory}) {
+    for (const std::string& directory :
+         {kWork, kBlankDirectory, kFolderDll, kHighByteDirectory, kHelperDirectory}) {
       CreateDirectoryA(directory.c_str(), nullptr);
     }
+    for (const auto& [from, to] : kHelperFiles) CopyFileA(from.c_str(), to.c_str(), FALSE);
     CopyFileA(kQuickboot.c_str(), kBlankQuickboot.c_str(), FALSE);
     CopyFileA(kQuickboot.c_str(), kHighByteQuickboot.c_str(), FALSE);
   }
@@ -87,7 +95,9 @@ class SystemTest : public ::testing::Test {
          {kBlankQuickboot, kHighByteQuickboot, kLogPath, kErrorModeLogPath}) {
       DeleteFileA(file.c_str());
     }
-    for (const std::string& directory : {kFolderDll, kBlankDirectory, kHighByteDirectory, kWork}) {
+    for (const auto& [from, to] : kHelperFiles) DeleteFileA(to.c_str());
+    for (const std::string& directory :
+         {kFolderDll, kBlankDirectory, kHighByteDirectory, kHelperDirectory, kWork}) {
       RemoveDirectoryA(directory.c_str());
     }
   }
@@ -321,6 +331,10 @@ TEST_F(SystemTest, FindsTheLibraryThroughTheRegistry) {
       {Installed(Text("ctlsim.dll"), {REG_DWORD, "\7\0\0\0"s}), kBin, 1, kReadOnly},
       {Values{{"InstPath", Text(kBin)}}, kBin, kFailed, kNotLoaded},
       {std::nullopt, kBin, kFailed, kNotLoaded},
+      // A dependency that lies only in the current directory serves a bare name found there,
+      // never a library named by its full path.
+      {Values{{"DllName", Text("ctlsim_needshelper.dll")}}, kHelperDirectory, 1, kReadOnly},
+      {Installed(Text("ctlsim_needshelper.dll")), kHelperDirectory, kFailed, kNotLoaded},
   };
   for (const Row& row : rows) {
     Expect(row.key, "quickboot.exe /g", {"2"}, row.exitCode, row.log, row.directory);
