@@ -18,7 +18,10 @@ int CZKT05B9::ResolveLibraryPath() {
       if (path.Length() != 0 && path.FindLast('\\') != path.Length() - 1) path.Append("\\");
       path.Append(key.ReadString(kFileValue, "", 0));
       key.Close(0);
-      if (path.Length() >= 1 && path.Length() <= kMaxPathBytes) lstrcpyA(staging, path.Text());
+      // The length is checked against the buffer, which is zero-filled: the copy ends in a NUL.
+      if (path.Length() >= 1 && path.Length() <= kMaxPathBytes) {
+        std::memcpy(staging, path.Text(), static_cast<size_t>(path.Length()));
+      }
     }
   }
   if (lstrlenA(staging) == 0) return 0;

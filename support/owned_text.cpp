@@ -1,5 +1,7 @@
 #include "support/owned_text.h"
 
+#include <cstring>
+
 #include "support/heap.h"
 #include "support/platform.h"
 
@@ -43,15 +45,18 @@ int SetOwnedText(char** slot, const char* text, int32_t bound) {
   }
   if (!text) return 1;
 
-  char* block = static_cast<char*>(HeapRequest(static_cast<size_t>(lstrlenA(text)) + 1));
+  const size_t size = static_cast<size_t>(lstrlenA(text)) + 1;
+  char* block = static_cast<char*>(HeapRequest(size));
   if (!block) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
   *slot = block;
-  const char* copied = bound == -1 ? lstrcpyA(block, text)
-                                   : CopyTextBounded(block, text, static_cast<uint32_t>(bound));
-  return copied ? 1 : 0;
+  if (bound == -1) {
+    std::memcpy(block, text, size);  // the whole text with its NUL, into a block of its size
+    return 1;
+  }
+  return CopyTextBounded(block, text, static_cast<uint32_t>(bound)) ? 1 : 0;
 }
 
 int FreeOwnedText(char** slot) {
