@@ -23,6 +23,9 @@
 //   CTLSIM_ERROR_MODE_LOG  file to which "attach 0xN" and "call 0xN" are appended: the
 //                        process error mode (GetErrorMode) at load and at each call
 // Without CTLSIM_STATE the state word lives in "<this dll>.state", beside the library.
+// Built with CTLSIM_REHEARSAL, the rehearsal kit's library, it obeys no environment switch and
+// keeps the state word under HKLM (kRehearsalKey), which only administrators can change; a write
+// it cannot keep answers the registry's error and changes nothing.
 // Built with CTLSIM_NEEDS_ABSENT_LIBRARY, it imports from qbabsent.dll, which never exists; with
 // CTLSIM_NEEDS_HELPER_LIBRARY, from qbhelper.dll, which lies only where a test puts it.
 #include <windows.h>
@@ -46,6 +49,9 @@ uint32_t g_state = 0;
 bool g_persist = true;
 
 bool ReadVariable(const char* name, char* value, DWORD size) {
+#ifdef CTLSIM_REHEARSAL
+  return false;  // no switches: whoever starts a program must not steer what SYSTEM loads
+#endif
   const DWORD length = GetEnvironmentVariableA(name, value, size);
   return length > 0 && length < size;
 }
@@ -83,6 +89,30 @@ void LogErrorMode(const char* event) {
   Append("CTLSIM_ERROR_MODE_LOG", line);
 }
 
+#ifdef CTLSIM_REHEARSAL
+constexpr char kRehearsalKey[] = "SOFTWARE\\quickboot\\Rehearsal";
+constexpr char kRehearsalValue[] = "QuickBootState";
+
+void LoadState() {
+  DWORD value = 0, size = sizeof(value);
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, kRehearsalKey, kRehearsalValue, RRF_RT_REG_DWORD, nullptr,
+                   &value, &size) == ERROR_SUCCESS) {
+    g_state = value;
+  }
+}
+
+LONG KeepState(uint32_t value) {
+  HKEY key = nullptr;
+  LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kRehearsalKey, 0, nullptr, 0, KEY_SET_VALUE,
+                                nullptr, &key, nullptr);
+  if (status != ERROR_SUCCESS) return status;
+  const DWORD word = value;
+  status = RegSetValueExA(key, kRehearsalValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&word),
+                          sizeof(word));
+  RegCloseKey(key);
+  return status;
+}
+#else
 bool StateFilePath(char* path, DWORD size) {
   const DWORD length = GetModuleFileNameA(g_self, path, size);
   if (length == 0 || length + sizeof(".state") > size) return false;
@@ -108,6 +138,7 @@ void LoadState() {
     std::fclose(file);
   }
 }
+#endif
 
 // Ends the process, or first hangs, when CTLSIM_EXIT asks for it. The hang is bounded so that a
 // caller without a time limit fails its test instead of hanging it.
@@ -192,10 +223,18 @@ __declspec(dllexport) int32_t WINAPI
   }
   if (b == 1) {
     const int32_t status = static_cast<int32_t>(NumberVariable("CTLSIM_WRITE_STATUS", 0));
+#ifdef CTLSIM_REHEARSAL
+    if (status == 0) {
+      const LONG kept = KeepState(static_cast<uint32_t>(c));
+      if (kept != ERROR_SUCCESS) return kept;
+      g_state = static_cast<uint32_t>(c);
+    }
+#else
     if (status == 0) {
       g_state = static_cast<uint32_t>(c);
       if (g_persist) SaveState();
     }
+#endif
     return status;
   }
   return ERROR_INVALID_PARAMETER;
