@@ -21,6 +21,7 @@ READ, ON, OFF = "quickboot.exe /g", "quickboot.exe /1", "quickboot.exe /0"
 DIAG = "quickboot-diag.exe --quiet --timeout 20"
 HANG = {"hang": True}
 VERDICT_OFF = {"rc": 0, "stdout": "quickboot-diag: quick_boot_off: quick boot is off (read 0)\r\n"}
+VERDICT_OFF_NUMERIC = {"rc": 0, "stdout": "quickboot-diag: 0: quick boot is off\r\n"}
 VERDICT_ON = {"rc": 1, "stdout": "quickboot-diag: quick_boot_on: quick boot is on (read 1)\r\n"}
 VERDICT_MISSING = {
     "rc": 100,
@@ -31,7 +32,8 @@ LIBRARY_FAILED = "the control library could not be located, loaded or called"
 
 
 def bad_state(word):
-    return r"Validation of arguments failed:.*value of quickboot_state must be one of: 0, 1, got: %s$" % word
+    return (r"Validation of arguments failed:.*"
+            r"value of quickboot_state must be one of: 0, 1, got: %s$" % word)
 
 
 def answer(rc):
@@ -73,8 +75,7 @@ ROWS = [
         r"error: control_library_failed: quickboot\.exe /1 answered 100: " + LIBRARY_FAILED
         + r"; quickboot-diag: quick_boot_off: quick boot is off \(read 0\)$"),
     # Today's companion puts the exit code where the cause goes.
-    row("write_100_numeric_verdict", {READ: answer(0), ON: answer(100),
-                                      DIAG: {"rc": 0, "stdout": "quickboot-diag: 0: quick boot is off\r\n"}},
+    row("write_100_numeric_verdict", {READ: answer(0), ON: answer(100), DIAG: VERDICT_OFF_NUMERIC},
         "failed", [READ, ON, DIAG],
         r"error: control_library_failed: quickboot\.exe /1 answered 100: " + LIBRARY_FAILED
         + r"; quickboot-diag: 0: quick boot is off$"),

@@ -38,21 +38,26 @@ def main():
 
     command = (module.params["cmd"] or module.params["_raw_params"] or "").strip()
     parts = re.match(r'^"(?:.*\\)?([^\\]*)\\([^\\"]*)"\s*(.*)$', command)
-    row, call = (parts.group(1), (parts.group(2) + " " + parts.group(3)).strip()) if parts else ("", command)
+    row, call = ("", command)
+    if parts:
+        row, call = parts.group(1), (parts.group(2) + " " + parts.group(3)).strip()
     answers = script.get(row, {})
 
     def exists(windows_path):
         program = re.split(r"[\\/]", windows_path)[-1]
         return any(key.split(" ")[0] == program for key in answers)
 
-    if module.params["creates"] and exists(module.params["creates"]):
-        module.exit_json(cmd=command, rc=0, skipped=True, msg="skipped, since %s exists" % module.params["creates"])
-    if module.params["removes"] and not exists(module.params["removes"]):
-        module.exit_json(cmd=command, rc=0, skipped=True, msg="skipped, since %s does not exist" % module.params["removes"])
+    creates, removes = module.params["creates"], module.params["removes"]
+    if creates and exists(creates):
+        module.exit_json(cmd=command, rc=0, skipped=True, msg="skipped, since %s exists" % creates)
+    if removes and not exists(removes):
+        module.exit_json(cmd=command, rc=0, skipped=True,
+                         msg="skipped, since %s does not exist" % removes)
 
     answer = answers.get(call)
     if answer is None:
-        module.fail_json(cmd=command, rc=2, msg="Failed to run: '%s': The system cannot find the file specified." % command)
+        module.fail_json(cmd=command, rc=2, msg="Failed to run: '%s': The system cannot find the"
+                         " file specified." % command)
 
     with open(os.path.join(folder, "calls.log"), "a", encoding="utf-8") as log:
         log.write("%s\t%s\n" % (row, call))
