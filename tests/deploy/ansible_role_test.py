@@ -2,7 +2,8 @@
 """Runs the Ansible role, unchanged, with ansible-playbook against localhost, one inventory host
 per row, with the stand-in ansible.windows.win_command of tests/deploy/ansible answering each
 call from the row's script. Rows that share a command line (check mode, an extra variable) share
-one run, so most rows give their variables as inventory host variables. Each row checks the host's outcome, the failure message and the calls made, in order.
+one run, so most rows give their variables as inventory host variables. Each row checks the
+host's outcome, the failure message and the calls made, in order.
 
 Usage: tests/deploy/ansible_role_test.py [ANSIBLE-DIR]
   ANSIBLE-DIR: the folder of quickboot.yml and roles/ (default: deploy/ansible of this tree)
