@@ -42,14 +42,45 @@ function Get-OemEncoding {
     }
 }
 
+# Windows hands every inheritable handle of this process to a child, the standard handles among
+# them. A write left running would then hold a management agent's output pipe open, and the
+# agent would wait for it. So they are made non-inheritable for the moment a program starts (the
+# child gets pipes of its own) and put back after. Nothing to do elsewhere.
+function Start-WithoutInheritedHandles([System.Diagnostics.ProcessStartInfo]$Info) {
+    if ([System.Environment]::OSVersion.Platform -ne 'Win32NT') {
+        return [System.Diagnostics.Process]::Start($Info)
+    }
+    if (-not ('QuickBoot.NativeMethods' -as [type])) {
+        Add-Type -Namespace QuickBoot -Name NativeMethods -MemberDefinition @"
+[DllImport("kernel32.dll")] public static extern IntPtr GetStdHandle(int which);
+[DllImport("kernel32.dll")] public static extern bool GetHandleInformation(IntPtr handle, out int flags);
+[DllImport("kernel32.dll")] public static extern bool SetHandleInformation(IntPtr handle, int mask, int flags);
+"@
+    }
+    $inherited = @()
+    foreach ($which in -10, -11, -12) {  # standard input, output, error
+        $handle = [QuickBoot.NativeMethods]::GetStdHandle($which)
+        $flags = 0
+        if ([QuickBoot.NativeMethods]::GetHandleInformation($handle, [ref]$flags) -and ($flags -band 1)) {
+            $null = [QuickBoot.NativeMethods]::SetHandleInformation($handle, 1, 0)
+            $inherited += $handle
+        }
+    }
+    try {
+        return [System.Diagnostics.Process]::Start($Info)
+    } finally {
+        foreach ($handle in $inherited) { $null = [QuickBoot.NativeMethods]::SetHandleInformation($handle, 1, 1) }
+    }
+}
+
 # Runs a program without a window, in its own folder, for at most $TimeoutSeconds. A program
-# that overruns is ended, unless -LeaveRunning (a write must never be cut off halfway).
+# that overruns is ended, unless -LeaveRunning (a write must never be cut off halfway). Its
+# standard handles are pipes of its own, never the caller's.
 # Not Start-Process: the process object it passes back can leave ExitCode empty.
 # Returns @{ ExitCode = the code, or $null; TimedOut; StartError = why it did not start, or '';
-# Output = what it printed when -ReadOutput }.
+# Output = what it printed }.
 function Invoke-Program {
-    param([string]$FilePath, [string]$Arguments, [int]$TimeoutSeconds, [switch]$ReadOutput,
-        [switch]$LeaveRunning)
+    param([string]$FilePath, [string]$Arguments, [int]$TimeoutSeconds, [switch]$LeaveRunning)
     $result = @{ ExitCode = $null; TimedOut = $false; StartError = ''; Output = '' }
     $info = New-Object System.Diagnostics.ProcessStartInfo
     $info.FileName = $FilePath
@@ -57,22 +88,24 @@ function Invoke-Program {
     $info.WorkingDirectory = Split-Path -Parent $FilePath
     $info.UseShellExecute = $false
     $info.CreateNoWindow = $true
-    if ($ReadOutput) {
-        $info.RedirectStandardOutput = $true
-        $info.StandardOutputEncoding = Get-OemEncoding
-    }
+    $info.RedirectStandardInput = $true
+    $info.RedirectStandardOutput = $true
+    $info.RedirectStandardError = $true
+    $info.StandardOutputEncoding = Get-OemEncoding
     try {
-        $process = [System.Diagnostics.Process]::Start($info)
+        $process = Start-WithoutInheritedHandles $info
     } catch {
         $result.StartError = $_.Exception.Message
         return $result
     }
     try {
+        $process.StandardInput.Close()
         # Read while it runs: a program that writes much would otherwise block.
-        if ($ReadOutput) { $output = $process.StandardOutput.ReadToEndAsync() }
+        $output = $process.StandardOutput.ReadToEndAsync()
+        $null = $process.StandardError.ReadToEndAsync()
         if ($process.WaitForExit([Math]::Max(0, $TimeoutSeconds) * 1000)) {
             $result.ExitCode = $process.ExitCode
-            if ($ReadOutput -and $output.Wait(5000)) { $result.Output = $output.Result }
+            if ($output.Wait(5000)) { $result.Output = $output.Result }
         } else {
             $result.TimedOut = $true
             if (-not $LeaveRunning) {
@@ -99,7 +132,7 @@ function Get-CompanionVerdict([string]$Program, [int]$TimeoutSeconds) {
     $companion = Join-Path (Split-Path -Parent $Program) 'quickboot-diag.exe'
     if (-not (Test-Path -LiteralPath $companion -PathType Leaf)) { return $null }
     $run = Invoke-Program -FilePath (Get-Item -LiteralPath $companion).FullName -Arguments '' `
-        -TimeoutSeconds $TimeoutSeconds -ReadOutput
+        -TimeoutSeconds $TimeoutSeconds
     if ($null -eq $run.ExitCode -or $run.ExitCode -eq 2) { return $null }
     $line = Format-Line $run.Output
     if ($line -notmatch $script:VerdictPattern) { return $null }
@@ -334,7 +367,7 @@ function Get-QuickBootDiagnosis {
         return
     }
     $run = Invoke-Program -FilePath (Get-Item -LiteralPath $companion).FullName -Arguments '--json' `
-        -TimeoutSeconds $TimeoutSeconds -ReadOutput
+        -TimeoutSeconds $TimeoutSeconds
     if ($run.StartError) {
         Write-ResultError $PSCmdlet (New-Result $null $null 'could_not_start' "quickboot-diag.exe could not be started: $($run.StartError)")
         return

@@ -25,8 +25,7 @@ BeforeAll {
     $Work = Join-Path ([IO.Path]::GetTempPath()) "qb-pester-$PID"
     $Library = Join-Path $Work 'library'
     $StateFile = Join-Path $Library 'ctlsim.dll.state'
-    $LibraryLog = Join-Path $Work 'ctlsim.log'
-    $RunLog = Join-Path $Work 'runs.log'  # the stand-ins' lines: "<pid> <folder>"
+    $script:Case = 0  # each case logs to a file of its own: a program left running logs late
     $Usual = Join-Path $Work 'Program Files'
     $NonAscii = Join-Path $Work "Pr$([char]0xF6)gramme $([char]0xC9)t$([char]0xE9)"
     $Empty = Join-Path $Work 'empty'
@@ -51,7 +50,7 @@ BeforeAll {
         # A write switch picks up QB_WRITE_EXIT as the library's CTLSIM_EXIT: a write that hangs
         # after a read that answered.
         $text = "#!/bin/sh`n" +
-            "echo `"`$`$ `$(pwd)`" >>'$RunLog'`n" +
+            "echo `"`$`$ `$(pwd)`" >>`"`$QB_RUN_LOG`"`n" +
             "case `"`$1`" in /[01]) [ -n `"`${QB_WRITE_EXIT:-}`" ] && export CTLSIM_EXIT=`"`$QB_WRITE_EXIT`" ;; esac`n" +
             "exec '$WineRun' '$Prefix' '$Target' `"`$@`"`n"
         [IO.File]::WriteAllText($Path, $text)
@@ -81,11 +80,15 @@ BeforeAll {
         $dll = Join-Path $Library 'ctlsim.dll'
         if ($LibraryPresent) { Copy-Item (Join-Path $Bin 'ctlsim.dll') $dll } else { Remove-Item $dll -ErrorAction SilentlyContinue }
         [IO.File]::WriteAllText($StateFile, "$Word`n")
+        $script:Case++
+        $script:LibraryLog = Join-Path $Work "ctlsim-$script:Case.log"
+        $script:RunLog = Join-Path $Work "runs-$script:Case.log"  # the stand-ins' "<pid> <folder>"
         Remove-Item $LibraryLog, $RunLog -ErrorAction SilentlyContinue
         foreach ($name in 'CTLSIM_EXIT', 'CTLSIM_WRITE_STATUS', 'CTLSIM_READ_STATUS', 'CTLSIM_STATE', 'QB_WRITE_EXIT') {
             Remove-Item "env:$name" -ErrorAction SilentlyContinue
         }
         $env:CTLSIM_LOG = $LibraryLog
+        $env:QB_RUN_LOG = $RunLog
         $env:ProgramW6432 = $Usual
         Set-Companion $Usual 'none'
         Set-Companion $NonAscii 'none'
@@ -186,7 +189,7 @@ Describe 'The QuickBoot module' {
         # read works, so the companion's "quick boot is off" only follows the failing call.
         @{ Name = 'failed write: the call leads, the verdict follows'; Word = '0'; Companion = 'fake'
             WriteStatus = '5'; Command = { Set-QuickBoot -State On -Confirm:$false }
-            ExitCode = 100; Cause = 'control_library_failed'; Changed = $false; Log = (ReadThenWrite '2')
+            ExitCode = 100; Cause = 'control_library_failed'; Changed = $false; Log = (ReadThenWrite '2') + $Read
             Reason = "quickboot.exe /1 answered 100: $CannotUse; quickboot-diag: quick_boot_off: quick boot is off" }
         @{ Name = 'an exit code of the library''s own'; Word = '2'; Exit = '7'; Command = { Get-QuickBoot }
             ExitCode = 7; Cause = 'unexpected_exit_code'
@@ -317,12 +320,12 @@ Describe 'The wrappers' {
             Exit = '7'; Code = 0; Out = @('applicable'); Err = @(); Log = @('attach', 'call 1 0 0', 'detach exit'); WordAfter = '2' }
         # The defects "the companion's verdict replaces the real failure" and "no stable cause".
         @{ Wrapper = 'intune-remediation/remediate.ps1'; Arguments = @(); Case = 'failed write, companion'; Word = '0'
-            Companion = 'fake'; WriteStatus = '5'; Code = 1; Err = @(); Log = (ReadThenWrite '2'); WordAfter = '0'
+            Companion = 'fake'; WriteStatus = '5'; Code = 1; Err = @(); Log = (ReadThenWrite '2') + $Read; WordAfter = '0'
             Out = @("error: control_library_failed: quickboot.exe /1 answered 100: $CannotUse; quickboot-diag: quick_boot_off: quick boot is off") }
         # The defect "writes have no limit".
         @{ Wrapper = 'configmgr/remediate.ps1'; Arguments = @(); Case = 'hung write'; Word = '0'; WriteExit = 'hang'
             Settings = @{ WriteTimeoutSeconds = '3' }; Code = 1; Out = @(); WordAfter = '0'
-            Log = @('attach', 'call 1 0 0', 'detach FreeLibrary', 'attach', 'call 1 1 2')
+            Log = $Read + @('attach', 'call 1 0 0')  # the write hangs in its own first read
             Err = @('error: write_still_running: quickboot.exe /1 did not end within 3 seconds; it was left running, since a write cut off halfway could leave any state') }
         @{ Wrapper = 'intune-remediation/detect.ps1'; Arguments = @(); Case = 'module not installed'; Word = '0'
             Where = 'empty'; Code = 1; Err = @(); Log = @(); WordAfter = '0'
