@@ -42,40 +42,10 @@ function Get-OemEncoding {
     }
 }
 
-# Windows hands every inheritable handle of this process to a child, the standard handles among
-# them. A write left running would then hold a management agent's output pipe open, and the
-# agent would wait for it. So they are made non-inheritable for the moment a program starts (the
-# child gets pipes of its own) and put back after. Nothing to do elsewhere.
-function Start-WithoutInheritedHandles([System.Diagnostics.ProcessStartInfo]$Info) {
-    if ([System.Environment]::OSVersion.Platform -ne 'Win32NT') {
-        return [System.Diagnostics.Process]::Start($Info)
-    }
-    if (-not ('QuickBoot.NativeMethods' -as [type])) {
-        Add-Type -Namespace QuickBoot -Name NativeMethods -MemberDefinition @"
-[DllImport("kernel32.dll")] public static extern IntPtr GetStdHandle(int which);
-[DllImport("kernel32.dll")] public static extern bool GetHandleInformation(IntPtr handle, out int flags);
-[DllImport("kernel32.dll")] public static extern bool SetHandleInformation(IntPtr handle, int mask, int flags);
-"@
-    }
-    $inherited = @()
-    foreach ($which in -10, -11, -12) {  # standard input, output, error
-        $handle = [QuickBoot.NativeMethods]::GetStdHandle($which)
-        $flags = 0
-        if ([QuickBoot.NativeMethods]::GetHandleInformation($handle, [ref]$flags) -and ($flags -band 1)) {
-            $null = [QuickBoot.NativeMethods]::SetHandleInformation($handle, 1, 0)
-            $inherited += $handle
-        }
-    }
-    try {
-        return [System.Diagnostics.Process]::Start($Info)
-    } finally {
-        foreach ($handle in $inherited) { $null = [QuickBoot.NativeMethods]::SetHandleInformation($handle, 1, 1) }
-    }
-}
-
 # Runs a program without a window, in its own folder, for at most $TimeoutSeconds. A program
-# that overruns is ended, unless -LeaveRunning (a write must never be cut off halfway). Its
-# standard handles are pipes of its own, never the caller's.
+# that overruns is ended, unless -LeaveRunning (a write must never be cut off halfway). It never
+# holds the caller's standard handles: a program left running would keep a management agent,
+# which waits for its output pipe to close, waiting as long.
 # Not Start-Process: the process object it passes back can leave ExitCode empty.
 # Returns @{ ExitCode = the code, or $null; TimedOut; StartError = why it did not start, or '';
 # Output = what it printed }.
@@ -86,26 +56,40 @@ function Invoke-Program {
     $info.FileName = $FilePath
     $info.Arguments = $Arguments
     $info.WorkingDirectory = Split-Path -Parent $FilePath
-    $info.UseShellExecute = $false
-    $info.CreateNoWindow = $true
-    $info.RedirectStandardInput = $true
-    $info.RedirectStandardOutput = $true
-    $info.RedirectStandardError = $true
-    $info.StandardOutputEncoding = Get-OemEncoding
+    $detached = $LeaveRunning -and [System.Environment]::OSVersion.Platform -eq 'Win32NT'
+    if ($detached) {
+        # Windows hands a child every inheritable handle, pipes given to it or not; the shell
+        # starts it with none (quickboot.exe prints nothing).
+        $info.UseShellExecute = $true
+        $info.WindowStyle = [System.Diagnostics.ProcessWindowStyle]::Hidden
+    } else {
+        $info.UseShellExecute = $false
+        $info.CreateNoWindow = $true
+        $info.RedirectStandardInput = $true
+        $info.RedirectStandardOutput = $true
+        $info.RedirectStandardError = $true
+        $info.StandardOutputEncoding = Get-OemEncoding
+    }
     try {
-        $process = Start-WithoutInheritedHandles $info
+        $process = [System.Diagnostics.Process]::Start($info)
     } catch {
         $result.StartError = $_.Exception.Message
         return $result
     }
+    if ($null -eq $process) {
+        $result.StartError = 'no process was started'
+        return $result
+    }
     try {
-        $process.StandardInput.Close()
-        # Read while it runs: a program that writes much would otherwise block.
-        $output = $process.StandardOutput.ReadToEndAsync()
-        $null = $process.StandardError.ReadToEndAsync()
+        if (-not $detached) {
+            $process.StandardInput.Close()
+            # Read while it runs: a program that writes much would otherwise block.
+            $output = $process.StandardOutput.ReadToEndAsync()
+            $null = $process.StandardError.ReadToEndAsync()
+        }
         if ($process.WaitForExit([Math]::Max(0, $TimeoutSeconds) * 1000)) {
             $result.ExitCode = $process.ExitCode
-            if ($output.Wait(5000)) { $result.Output = $output.Result }
+            if (-not $detached -and $output.Wait(5000)) { $result.Output = $output.Result }
         } else {
             $result.TimedOut = $true
             if (-not $LeaveRunning) {

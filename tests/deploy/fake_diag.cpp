@@ -25,8 +25,8 @@ std::string Narrow(const std::wstring& text) {
                                        nullptr, 0, nullptr, nullptr);
   std::string narrow(size > 0 ? size : 0, '\0');
   if (size > 0) {
-    WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0],
-                        size, nullptr, nullptr);
+    WideCharToMultiByte(codePage, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0], size,
+                        nullptr, nullptr);
   }
   return narrow;
 }
@@ -58,9 +58,10 @@ int main(int argc, char** argv) {
     exitCode = static_cast<int>(read.exitCode);
     verdict = exitCode ? "quick_boot_on: quick boot is on" : "quick_boot_off: quick boot is off";
   } else if (read.exitCode == 100) {
-    verdict = "wrong_architecture: cannot load C:\\R&D (x86)\\ctl.dll: error 193: the file is a "
-              "32-bit (x86) library; a 64-bit one is needed (seen from " +
-              Narrow(CurrentDirectory()) + "); fix: install the vendor's 64-bit library";
+    verdict =
+        "wrong_architecture: cannot load C:\\R&D (x86)\\ctl.dll: error 193: the file is a "
+        "32-bit (x86) library; a 64-bit one is needed (seen from " +
+        Narrow(CurrentDirectory()) + "); fix: install the vendor's 64-bit library";
   } else {
     exitCode = static_cast<int>(read.exitCode);
     verdict = "library_exited: the library ended the process with exit code " +
