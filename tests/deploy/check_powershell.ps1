@@ -4,7 +4,10 @@
 # 5.1 and cmd.exe need of them: ASCII only (a file without a byte order mark is read in the ANSI
 # code page), and no character in the start-up script's command that cmd.exe would change.
 # Usage: pwsh -File check_powershell.ps1 STARTUP_SCRIPT FOLDER...
-param([string]$StartupScript, [string[]]$Folders)
+param(
+    [string]$StartupScript,
+    [Parameter(ValueFromRemainingArguments = $true)][string[]]$Folders
+)
 
 $ErrorActionPreference = 'Stop'
 $problems = New-Object System.Collections.Generic.List[string]
