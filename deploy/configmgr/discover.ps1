@@ -1,7 +1,7 @@
 # Configuration Manager configuration item, discovery script (data type String; compliance rule
-# "Begins with" compliant:). Prints "compliant: ..." or "drift: ..." and exits 0; on a failure it
-# writes "error: <cause>: <reason>" to standard error and exits 1, which Configuration Manager
-# reports as an error, never as compliant.
+# Equals "compliant: quick boot is on", or "... off"). Prints "compliant: ..." or "drift: ..." and
+# exits 0; on a failure it writes "error: <cause>: <reason>" to standard error and exits 1, which
+# Configuration Manager reports as an error, never as compliant.
 
 # ---- Settings ----------------------------------------------------------------------------------
 $DesiredState = 'On'  # 'On' or 'Off', as in remediate.ps1

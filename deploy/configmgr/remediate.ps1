@@ -6,8 +6,9 @@
 # ---- Settings ----------------------------------------------------------------------------------
 $DesiredState = 'On'  # 'On' or 'Off', as in discover.ps1
 $QuickBootModule = "$env:ProgramW6432\WindowsPowerShell\Modules\QuickBoot\QuickBoot.psd1"
-# Below the configuration item's script time-out (60 seconds by default: raise it, see README).
-$WriteTimeoutSeconds = 50
+# With the read (20 seconds) and the companion's report (20), below the client's script
+# execution timeout: raise that from its default of 60 seconds to 120 (see README.md).
+$WriteTimeoutSeconds = 60
 # ------------------------------------------------------------------------------------------------
 
 try { Import-Module -Name $QuickBootModule -ErrorAction Stop } catch {
