@@ -155,8 +155,13 @@ function New-FailedCallResult([string]$Program, [string]$Switch, [int]$ExitCode,
     return New-Result $null $ExitCode $cause $verdict.Line
 }
 
-# Reads the switch with quickboot.exe /g: State 'On', 'Off', or $null with the cause.
-function Read-State([string]$Program, [int]$TimeoutSeconds) {
+# Reads the switch with quickboot.exe /g, as found by Find-Program: State 'On', 'Off', or $null
+# with the cause.
+function Read-State($Found, [int]$TimeoutSeconds) {
+    if (-not $Found.Program) {
+        return New-Result $null $null 'not_installed' "quickboot.exe not found: $($Found.Searched -join ', ')"
+    }
+    $Program = $Found.Program
     $run = Invoke-Program -FilePath $Program -Arguments '/g' -TimeoutSeconds $TimeoutSeconds
     if ($run.StartError) {
         return New-Result $null $null 'could_not_start' "quickboot.exe /g could not be started: $($run.StartError)"
@@ -167,10 +172,6 @@ function Read-State([string]$Program, [int]$TimeoutSeconds) {
     if ($run.ExitCode -eq 1) { return New-Result 'On' 1 'ok' 'quick boot is on' }
     if ($run.ExitCode -eq 0) { return New-Result 'Off' 0 'ok' 'quick boot is off' }
     return New-FailedCallResult $Program '/g' $run.ExitCode $TimeoutSeconds
-}
-
-function New-NotInstalledResult($Found) {
-    return New-Result $null $null 'not_installed' "quickboot.exe not found: $($Found.Searched -join ', ')"
 }
 
 # Writes the non-terminating error of a result whose state is unknown; its error id starts with
@@ -217,12 +218,7 @@ function Get-QuickBoot {
         [string]$Path,
         [ValidateRange(1, 86400)][int]$TimeoutSeconds = 20
     )
-    $found = Find-Program $Path
-    if ($found.Program) {
-        $result = Read-State $found.Program $TimeoutSeconds
-    } else {
-        $result = New-NotInstalledResult $found
-    }
+    $result = Read-State (Find-Program $Path) $TimeoutSeconds
     Write-ResultError $PSCmdlet $result
     return $result
 }
@@ -261,11 +257,7 @@ function Set-QuickBoot {
         [ValidateRange(1, 86400)][int]$WriteTimeoutSeconds = 300
     )
     $found = Find-Program $Path
-    if ($found.Program) {
-        $result = Read-State $found.Program $TimeoutSeconds
-    } else {
-        $result = New-NotInstalledResult $found
-    }
+    $result = Read-State $found $TimeoutSeconds
     $changed = $false
     if ($null -ne $result.State -and $result.State -ne $State -and
         $PSCmdlet.ShouldProcess($result.ComputerName, "Switch quick boot $($State.ToLowerInvariant())")) {
@@ -295,11 +287,11 @@ Tells whether the quick-boot switch is in a state.
 Reads as Get-QuickBoot does and returns $true when the switch is in -State, $false otherwise. When
 the state is unknown it returns $false and writes the same non-terminating error as Get-QuickBoot.
 .PARAMETER State
-'On' or 'Off'.
+The state to test for: 'On' or 'Off'.
 .PARAMETER Path
-quickboot.exe. Default: $env:ProgramW6432\quickboot\quickboot.exe, else beside the module.
+quickboot.exe, as for Get-QuickBoot.
 .PARAMETER TimeoutSeconds
-The longest the read, and the companion's report, may take.
+The read's limit, as for Get-QuickBoot.
 .EXAMPLE
 if (-not (Test-QuickBoot -State On)) { Set-QuickBoot -State On }
 .EXAMPLE
