@@ -344,6 +344,10 @@ Describe 'The wrappers' {
         $run.Out | Should -Be @($Out | ForEach-Object { Expand-Row $_ $env:ProgramW6432 })
         $run.Err | Should -Be $Err
         $run.ExitCode | Should -Be $Code
+        foreach ($line in Get-Lines $RunLog) {
+            # Every program ran in its own folder, never in the wrapper's.
+            ($line -split ' ', 2)[1] | Should -Be (Join-Path $env:ProgramW6432 'quickboot')
+        }
         Get-Lines $LibraryLog | Should -Be $Log
         Get-Lines $StateFile | Should -Be @($WordAfter)
     }
