@@ -44,6 +44,8 @@ cd /d "%FOLDER%"
 
 set "SWITCH=/g"
 set "RUN_EXIT="
+set "RUN_LINE="
+set "COMPANION_EXIT="
 if exist "%DIAGNOSTIC%" call :companion
 rem An older companion (a usage error, 2) or none: quickboot.exe /g through PowerShell.
 if "%RUN_EXIT%"=="" set "RUN_EXIT=2"
