@@ -260,6 +260,15 @@ Describe 'The QuickBoot module' {
         }
     }
 
+    It 'every command has help with an example' {
+        foreach ($command in Get-Command -Module QuickBoot) {
+            $help = Get-Help $command.Name
+            $help.Synopsis | Should -Not -BeLike "*$($command.Name)*" -Because "$($command.Name) has a synopsis of its own"
+            @($help.examples.example).Count | Should -BeGreaterThan 0 -Because "$($command.Name) has examples"
+        }
+        @(Get-Command -Module QuickBoot).Count | Should -Be 4
+    }
+
     It '-ErrorAction Stop stops with the cause' {
         Reset-Machine '0' $false
         { Get-QuickBoot -ErrorAction Stop } | Should -Throw -ErrorId 'control_library_failed,*'

@@ -53,6 +53,18 @@ foreach ($file in $files) {
     Test-Source $file.FullName ([IO.File]::ReadAllText($file.FullName, [Text.Encoding]::GetEncoding(28591)))
 }
 
+# A module manifest must load, and name both editions: Windows PowerShell 5.1 and PowerShell 7.
+foreach ($manifest in $files | Where-Object Extension -eq '.psd1') {
+    try {
+        $module = Test-ModuleManifest -Path $manifest.FullName -ErrorAction Stop
+        foreach ($edition in 'Desktop', 'Core') {
+            if ($module.CompatiblePSEditions -notcontains $edition) { $problems.Add("$($manifest.FullName): not for $edition") }
+        }
+    } catch {
+        $problems.Add("$($manifest.FullName): $($_.Exception.Message)")
+    }
+}
+
 # The command the start-up script builds with set "NAME=..." lines, one command a name.
 $commands = [ordered]@{}
 foreach ($line in [IO.File]::ReadAllLines($StartupScript, [Text.Encoding]::GetEncoding(28591))) {
