@@ -51,7 +51,9 @@ int main(int argc, char** argv) {
 
   std::string verdict;
   int exitCode = 100;
-  if (!read.started || read.timedOut) {
+  if (!read.started) {
+    verdict = "program_missing: cannot start " + program + "; fix: install quickboot.exe beside it";
+  } else if (read.timedOut) {
     verdict = "library_hung: CtrlQuickBoot did not return within " + std::to_string(seconds) +
               " seconds; fix: ask the library's vendor";
   } else if (read.exitCode == 0 || read.exitCode == 1) {
