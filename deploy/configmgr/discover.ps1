@@ -1,100 +1,21 @@
-# Configuration Manager configuration item, discovery script (setting data type Integer): prints
-# the quick-boot switch as read by quickboot.exe, 0 (off) or 1 (on), and exits 0. When
-# quickboot.exe fails it prints nothing to standard output, writes the reason to standard error
-# and exits 1: a discovery failure, never a value the compliance rule could count.
+# Configuration Manager configuration item, discovery script (data type String; compliance rule
+# Equals "compliant: quick boot is on", or "... off"). Prints "compliant: ..." or "drift: ..." and
+# exits 0; on a failure it writes "error: <cause>: <reason>" to standard error and exits 1, which
+# Configuration Manager reports as an error, never as compliant.
 
-# ---- Settings -----------------------------------------------------------------------------------
-# Where quickboot.exe is installed. ProgramW6432 names the 64-bit Program Files folder, also in a
-# 32-bit PowerShell.
-$Quickboot = "$env:ProgramW6432\quickboot\quickboot.exe"
-# The longest the read ("/g") and the diagnostic report may take, in seconds. A write has no limit.
-$ReadTimeoutSeconds = 20
+# ---- Settings ----------------------------------------------------------------------------------
+$DesiredState = 'On'  # 'On' or 'Off', as in remediate.ps1
+$QuickBootModule = "$env:ProgramW6432\WindowsPowerShell\Modules\QuickBoot\QuickBoot.psd1"
+# ------------------------------------------------------------------------------------------------
 
-# ---- The same in every quickboot script (keep it identical) -------------------------------------
-
-# Starts a program with no window. Its output is read only when asked for (it then must be read,
-# or a program that writes much would block). Not Start-Process: the process object it passes
-# back can leave ExitCode empty.
-function Start-Program([string]$Path, [string]$Arguments, [bool]$ReadOutput) {
-    $info = New-Object System.Diagnostics.ProcessStartInfo
-    $info.FileName = $Path
-    $info.Arguments = $Arguments
-    $info.UseShellExecute = $false
-    $info.CreateNoWindow = $true
-    $info.RedirectStandardOutput = $ReadOutput
-    return [System.Diagnostics.Process]::Start($info)
-}
-
-# Ends a program that overran its time; it may have ended meanwhile.
-function Stop-Program($Process) {
-    try { $Process.Kill() } catch { }
-}
-
-# The first line of the diagnostic companion's report, or '' where it is not installed beside
-# quickboot.exe or says nothing within the time limit.
-function Get-DiagnosticVerdict {
-    $diagnostic = Join-Path (Split-Path -Parent $Quickboot) 'quickboot-diag.exe'
-    if (-not (Test-Path -LiteralPath $diagnostic -PathType Leaf)) { return '' }
-    try {
-        $process = Start-Program $diagnostic '' $true
-        $output = $process.StandardOutput.ReadToEndAsync()
-        if (-not $process.WaitForExit($ReadTimeoutSeconds * 1000)) { Stop-Program $process }
-        if (-not $output.Wait(5000)) { return '' }
-        return ($output.Result -split "`n")[0].Trim()
-    } catch {
-        return ''
-    }
-}
-
-# Why quickboot.exe with $Switch failed, having ended with $Code.
-function Get-FailureReason([string]$Switch, [int]$Code) {
-    $verdict = Get-DiagnosticVerdict
-    if ($verdict) { return $verdict }
-    if ($Code -eq 100) {
-        return "quickboot.exe $Switch answered 100: the control library could not be located, loaded or called"
-    }
-    return "quickboot.exe $Switch answered ${Code}: none of its answers; the control library may have ended the process"
-}
-
-# Runs quickboot.exe with $Switch: "/g" for at most $ReadTimeoutSeconds (a read that overruns is
-# ended), "/1" or "/0" for as long as it takes (a write is never cut off). Returns
-# @{ Code = the exit code, or $null; Reason = why it failed, or '' when Code is an answer of the
-# switch: 0 or 1 for "/g", 0 for a write }.
-function Invoke-Quickboot([string]$Switch) {
-    if (-not (Test-Path -LiteralPath $Quickboot -PathType Leaf)) {
-        return @{ Code = $null; Reason = "quickboot.exe not found: $Quickboot" }
-    }
-    try {
-        $process = Start-Program $Quickboot $Switch $false
-    } catch {
-        return @{ Code = $null; Reason = "quickboot.exe $Switch could not be started: $($_.Exception.Message)" }
-    }
-    if ($Switch -ne '/g') {
-        $process.WaitForExit()
-    } elseif (-not $process.WaitForExit($ReadTimeoutSeconds * 1000)) {
-        Stop-Program $process
-        return @{ Code = $null; Reason = "quickboot.exe /g did not answer within $ReadTimeoutSeconds seconds and was ended" }
-    }
-    $code = $process.ExitCode
-    if ($code -eq 0 -or ($code -eq 1 -and $Switch -eq '/g')) {
-        return @{ Code = $code; Reason = '' }
-    }
-    return @{ Code = $code; Reason = (Get-FailureReason $Switch $code) }
-}
-
-# A reason as one short line: its first line, at most 300 characters.
-function Format-Reason([string]$Reason) {
-    $line = ($Reason -split "`n")[0].Trim()
-    if ($line.Length -gt 300) { $line = $line.Substring(0, 300) }
-    return $line
-}
-
-# ---- End of the shared part --------------------------------------------------------------------
-
-$read = Invoke-Quickboot '/g'
-if ($read.Reason) {
-    [Console]::Error.WriteLine((Format-Reason $read.Reason))
+try { Import-Module -Name $QuickBootModule -ErrorAction Stop } catch {
+    [Console]::Error.WriteLine("error: not_installed: the QuickBoot module cannot be loaded from $QuickBootModule")
     exit 1
 }
-Write-Output $read.Code
+$result = Get-QuickBoot -ErrorAction SilentlyContinue
+switch ($result.State) {
+    $null { [Console]::Error.WriteLine("error: $($result.Cause): $($result.Reason)"); exit 1 }
+    $DesiredState { Write-Output "compliant: $($result.Reason)" }
+    default { Write-Output "drift: $($result.Reason), wanted $($DesiredState.ToLowerInvariant())" }
+}
 exit 0

@@ -1,8 +1,12 @@
 @echo off
 rem Group Policy computer start-up script: brings quickboot.exe's quick-boot switch to the desired
-rem state. Reads first ("/g", limited in time) and writes ("/1" or "/0", never limited) only on
-rem drift. On failure it prints the reason and leaves it in the Application event log (source
-rem quickboot, event 1), since nothing else keeps what a start-up script did.
+rem state. Reads first, limited in time, and writes ("/1" or "/0") only on drift. The read is the
+rem diagnostic companion's where it is installed (it limits the library itself and needs no
+rem PowerShell), otherwise quickboot.exe /g through Windows PowerShell. The write is waited for
+rem at most WRITE_SECONDS and never ended. Prints one line, "repaired: ..." or
+rem "error: <cause>: <reason>", and leaves it in the Application event log (source quickboot),
+rem since nothing else keeps what a start-up script did: an Information event (ID 10) on a change,
+rem an Error event with one ID for each kind of failure (see README.md).
 rem Exit codes: 0 the switch is (now) in the desired state; 1 it could not be read or changed.
 setlocal EnableExtensions DisableDelayedExpansion
 
@@ -12,92 +16,152 @@ set "DESIRED=1"
 rem Where quickboot.exe is installed. ProgramW6432 names the 64-bit Program Files folder, also in
 rem a 32-bit cmd.exe.
 set "QUICKBOOT=%ProgramW6432%\quickboot\quickboot.exe"
-rem The longest the read ("/g") and the diagnostic report may take, in seconds.
+rem The longest the read may take, in seconds; past it the read is ended.
 set "READ_SECONDS=20"
-rem Windows PowerShell, which runs the read with that time limit (cmd.exe cannot).
+rem How long to wait for the write, in seconds; past it the write is left to finish (a write cut
+rem off halfway could leave any state) and the script ends with an error. Keep it below Group
+rem Policy's maximum wait time for scripts.
+set "WRITE_SECONDS=300"
+rem The system programs, by full path: a bare name is looked up in the current folder first.
 set "POWERSHELL=%SystemRoot%\System32\WindowsPowerShell\v1.0\powershell.exe"
+set "EVENTCREATE=%SystemRoot%\System32\eventcreate.exe"
 rem -----------------------------------------------------------------------------------------------
 
 if "%DESIRED%"=="1" (set "DESIRED_NAME=on") else if "%DESIRED%"=="0" (set "DESIRED_NAME=off") else (
+  set "CAUSE=bad_setting"
   set "REASON=DESIRED must be 0 or 1"
   goto failed
 )
 if not exist "%QUICKBOOT%" (
+  set "CAUSE=not_installed"
   set "REASON=quickboot.exe not found: %QUICKBOOT%"
   goto failed
 )
-for %%F in ("%QUICKBOOT%") do set "DIAGNOSTIC=%%~dpFquickboot-diag.exe"
+rem The programs run in their own folder, never in whatever folder the script was started in.
+for %%F in ("%QUICKBOOT%") do set "FOLDER=%%~dpF"
+set "DIAGNOSTIC=%FOLDER%quickboot-diag.exe"
+cd /d "%FOLDER%"
 
 set "SWITCH=/g"
-call :run_limited "%QUICKBOOT%" /g
+set "RUN_EXIT="
+set "RUN_LINE="
+set "COMPANION_EXIT="
+if exist "%DIAGNOSTIC%" call :companion
+rem An older companion (a usage error, 2) or none: quickboot.exe /g through PowerShell.
+if "%RUN_EXIT%"=="" set "RUN_EXIT=2"
+if "%RUN_EXIT%"=="2" call :run_limited /g 1 %READ_SECONDS%
 if "%RUN_EXIT%"=="timeout" (
+  set "CAUSE=timed_out"
   set "REASON=quickboot.exe /g did not answer within %READ_SECONDS% seconds and was ended"
   goto failed
 )
-if "%RUN_EXIT%"=="error" (
-  set "REASON=quickboot.exe /g could not be started: %QUICKBOOT%"
-  goto failed
-)
-if not defined RUN_EXIT (
-  set "REASON=Windows PowerShell did not run quickboot.exe /g: %POWERSHELL%"
-  goto failed
-)
+call :check_run
+if defined CAUSE goto failed
 if "%RUN_EXIT%"=="%DESIRED%" exit /b 0
-set "CODE=%RUN_EXIT%"
-if not "%CODE%"=="0" if not "%CODE%"=="1" goto explain
+if not "%RUN_EXIT%"=="0" if not "%RUN_EXIT%"=="1" goto explain
 
-rem In a script, cmd.exe waits for a GUI program such as quickboot.exe to end: the write runs to
-rem its end, however long it takes.
 set "SWITCH=/%DESIRED%"
-"%QUICKBOOT%" /%DESIRED%
-set "CODE=%ERRORLEVEL%"
-if not "%CODE%"=="0" goto explain
-echo quick boot switched %DESIRED_NAME%
+call :run_limited /%DESIRED% 0 %WRITE_SECONDS%
+if "%RUN_EXIT%"=="still_running" (
+  set "CAUSE=write_still_running"
+  set "REASON=quickboot.exe /%DESIRED% did not end within %WRITE_SECONDS% seconds; it was left running, since a write cut off halfway could leave any state"
+  goto failed
+)
+call :check_run
+if defined CAUSE goto failed
+if not "%RUN_EXIT%"=="0" goto explain
+echo repaired: quick boot switched %DESIRED_NAME%
+"%EVENTCREATE%" /T INFORMATION /L APPLICATION /SO quickboot /ID 10 /D "repaired: quick boot switched %DESIRED_NAME%" >nul 2>&1
 exit /b 0
 
 :explain
-rem The reason is the diagnostic companion's verdict where it is installed, otherwise the code.
-set "REASON="
-if exist "%DIAGNOSTIC%" call :run_limited "%DIAGNOSTIC%" ""
-if exist "%DIAGNOSTIC%" if defined RUN_LINE set "REASON=%RUN_LINE%"
-if defined REASON goto failed
+rem quickboot.exe %SWITCH% answered RUN_EXIT, none of its answers. A companion's verdict is the
+rem reason when the companion itself failed (it was the read, or it fails now); after it read
+rem the state, it only follows the failing call.
+set "CODE=%RUN_EXIT%"
 if "%CODE%"=="100" (
+  set "CAUSE=control_library_failed"
   set "REASON=quickboot.exe %SWITCH% answered 100: the control library could not be located, loaded or called"
 ) else (
+  set "CAUSE=unexpected_exit_code"
   set "REASON=quickboot.exe %SWITCH% answered %CODE%: none of its answers; the control library may have ended the process"
 )
+if "%SWITCH%"=="/g" if defined RUN_LINE if not "%COMPANION_EXIT%"=="2" (
+  set "REASON=%RUN_LINE%"
+  goto failed
+)
+if exist "%DIAGNOSTIC%" call :companion
+if not defined RUN_LINE goto failed
+if "%COMPANION_EXIT%"=="2" goto failed
+if "%COMPANION_EXIT%"=="0" (set "REASON=%REASON%; %RUN_LINE%") else if "%COMPANION_EXIT%"=="1" (
+  set "REASON=%REASON%; %RUN_LINE%"
+) else set "REASON=%RUN_LINE%"
 
 :failed
 rem One line for whoever reads the output and one event, since nothing else records the failure.
-set "REASON=%REASON:~0,300%"
+set "EVENT_ID=1"
+if "%CAUSE%"=="unexpected_exit_code" set "EVENT_ID=2"
+if "%CAUSE%"=="timed_out" set "EVENT_ID=3"
+if "%CAUSE%"=="write_still_running" set "EVENT_ID=4"
+if "%CAUSE%"=="not_installed" set "EVENT_ID=5"
+if "%CAUSE%"=="could_not_start" set "EVENT_ID=6"
+if "%CAUSE%"=="bad_setting" set "EVENT_ID=7"
+set "LINE=error: %CAUSE%: %REASON%"
+set "LINE=%LINE:~0,300%"
 setlocal EnableDelayedExpansion
-echo !REASON!
-eventcreate /T ERROR /L APPLICATION /SO quickboot /ID 1 /D "!REASON!" >nul 2>&1
+echo !LINE!
+"%EVENTCREATE%" /T ERROR /L APPLICATION /SO quickboot /ID %EVENT_ID% /D "!LINE!" >nul 2>&1
 exit /b 1
 
-:run_limited PROGRAM ARGUMENTS
-rem Runs PROGRAM with ARGUMENTS through Windows PowerShell for at most READ_SECONDS seconds. Sets
-rem RUN_EXIT to its exit code ("timeout" when it had to be ended, "error" when it could not be
-rem started, nothing when PowerShell did not run) and RUN_LINE to the first line it printed.
+:check_run
+rem Sets CAUSE and REASON when the last run did not give an exit code.
+set "CAUSE="
+if "%RUN_EXIT%"=="error" (
+  set "CAUSE=could_not_start"
+  set "REASON=quickboot.exe %SWITCH% could not be started: %QUICKBOOT%"
+)
+if not defined RUN_EXIT (
+  set "CAUSE=could_not_start"
+  set "REASON=Windows PowerShell did not run quickboot.exe %SWITCH%: %POWERSHELL%"
+)
+exit /b 0
+
+:companion
+rem Runs the companion's read, which limits the control library itself: RUN_EXIT and
+rem COMPANION_EXIT become its exit code (what quickboot.exe /g answers; 2 for a usage error),
+rem RUN_LINE its verdict.
 set "RUN_EXIT="
 set "RUN_LINE="
-set "QB_RUN=%~1"
-set "QB_ARGUMENTS=%~2"
-set "QB_SECONDS=%READ_SECONDS%"
-set "RUN_LIMITED=$ErrorActionPreference = 'Stop'; try { $info = New-Object System.Diagnostics.ProcessStartInfo;"
-set "RUN_LIMITED=%RUN_LIMITED% $info.FileName = $env:QB_RUN; $info.Arguments = $env:QB_ARGUMENTS;"
-set "RUN_LIMITED=%RUN_LIMITED% $info.UseShellExecute = $false; $info.CreateNoWindow = $true;"
-set "RUN_LIMITED=%RUN_LIMITED% $info.RedirectStandardOutput = $true;"
-set "RUN_LIMITED=%RUN_LIMITED% $process = [System.Diagnostics.Process]::Start($info);"
-set "RUN_LIMITED=%RUN_LIMITED% $output = $process.StandardOutput.ReadToEndAsync();"
-set "RUN_LIMITED=%RUN_LIMITED% if ($process.WaitForExit(1000 * $env:QB_SECONDS)) {"
-set "RUN_LIMITED=%RUN_LIMITED% if ($output.Wait(5000)) { $line = ($output.Result -split [char]10)[0].Trim();"
-set "RUN_LIMITED=%RUN_LIMITED% if ($line) { 'line ' + $line } }; 'exit ' + $process.ExitCode"
-set "RUN_LIMITED=%RUN_LIMITED% } else { try { $process.Kill() } catch { }; 'exit timeout' } } catch { 'exit error' }"
-for /f "tokens=1,*" %%A in ('^""%POWERSHELL%" -NoProfile -NonInteractive -ExecutionPolicy Bypass -Command "%RUN_LIMITED%"^" 2^>nul') do (
+for /f "tokens=1,*" %%A in ('^""%DIAGNOSTIC%" --quiet --timeout %READ_SECONDS% 2^>nul ^& call echo exit %%^^ERRORLEVEL%%^"') do (
   if "%%A"=="exit" set "RUN_EXIT=%%B"
-  if "%%A"=="line" if not defined RUN_LINE set "RUN_LINE=%%B"
+  if "%%A"=="quickboot-diag:" if not defined RUN_LINE set "RUN_LINE=%%A %%B"
 )
+set "COMPANION_EXIT=%RUN_EXIT%"
 rem A double quote would end the event text early.
 if defined RUN_LINE set "RUN_LINE=%RUN_LINE:"='%"
+exit /b 0
+
+:run_limited SWITCH END SECONDS
+rem Runs quickboot.exe SWITCH through Windows PowerShell and waits at most SECONDS for it. Past
+rem that it is ended when END is 1 (RUN_EXIT "timeout"), and left running when END is 0 (RUN_EXIT
+rem "still_running"; it is started through the shell, so that it holds none of this script's
+rem handles). Otherwise RUN_EXIT is its exit code, "error" when it could not be started, nothing
+rem when PowerShell did not run.
+set "RUN_EXIT="
+set "QB_RUN=%QUICKBOOT%"
+set "QB_ARGUMENTS=%~1"
+set "QB_END=%~2"
+set "QB_SECONDS=%~3"
+set "PS_RUN=$ErrorActionPreference = 'Stop'; try { $info = New-Object System.Diagnostics.ProcessStartInfo;"
+set "PS_RUN=%PS_RUN% $info.FileName = $env:QB_RUN; $info.Arguments = $env:QB_ARGUMENTS;"
+set "PS_RUN=%PS_RUN% $info.WorkingDirectory = Split-Path -Parent $env:QB_RUN;"
+set "PS_RUN=%PS_RUN% if ($env:QB_END -eq '1') { $info.UseShellExecute = $false; $info.CreateNoWindow = $true }"
+set "PS_RUN=%PS_RUN% else { $info.UseShellExecute = $true; $info.WindowStyle = 'Hidden' };"
+set "PS_RUN=%PS_RUN% $process = [System.Diagnostics.Process]::Start($info);"
+set "PS_RUN=%PS_RUN% if ($process.WaitForExit(1000 * $env:QB_SECONDS)) { 'exit ' + $process.ExitCode }"
+set "PS_RUN=%PS_RUN% elseif ($env:QB_END -eq '1') { try { $process.Kill() } catch { }; 'exit timeout' }"
+set "PS_RUN=%PS_RUN% else { 'exit still_running' } } catch { 'exit error' }"
+for /f "tokens=1,*" %%A in ('^""%POWERSHELL%" -NoProfile -NonInteractive -ExecutionPolicy Bypass -Command "%PS_RUN%"^" 2^>nul') do (
+  if "%%A"=="exit" set "RUN_EXIT=%%B"
+)
 exit /b 0

@@ -1,10 +1,13 @@
 // The Group Policy start-up script (deploy/startup-script/quickboot-startup.cmd) run by cmd.exe
 // against quickboot.exe and the simulated control library. Wine has neither Windows PowerShell
-// nor eventcreate.exe: stand-ins from this folder take their places (on PATH for eventcreate).
+// nor eventcreate.exe: stand-ins from this folder take their places, named by the script's
+// settings; a stand-in for the companion runs the real quickboot.exe /g.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -34,10 +37,13 @@ const std::string kLogPath = kWork + "\\ctlsim.log";
 const std::string kEventLogPath = kWork + "\\events.log";
 
 const std::string kCannotUse = ": the control library could not be located, loaded or called";
-const std::string kReadFailed = "quickboot.exe /g answered 100" + kCannotUse;
+const std::string kReadFailed =
+    "error: control_library_failed: quickboot.exe /g answered 100" + kCannotUse;
 const std::string kVerdict =
-    "quickboot-diag: 100: cannot load C:\\R&D (x86)\\ctl.dll: error 193: the file is a 32-bit "
-    "(x86) library; a 64-bit one is needed";
+    "error: control_library_failed: quickboot-diag: wrong_architecture: cannot load C:\\R&D "
+    "(x86)\\ctl.dll: error 193: the file is a 32-bit (x86) library; a 64-bit one is needed (seen "
+    "from " +
+    kInstall + "); fix: install the vendor's 64-bit library";
 
 using Log = std::vector<std::string>;  // the simulated library's log, one line per event
 const Log kNotLoaded = {};
@@ -79,7 +85,7 @@ enum Setup : unsigned {
   kUsual = 0,
   kNoLibrary = 1,      // the library is not where the registry says
   kCompanion = 2,      // the companion lies beside quickboot.exe
-  kNoEventcreate = 4,  // no stand-in on PATH, as wine is
+  kNoEventcreate = 4,  // no eventcreate.exe where the script's setting says, as in wine
   kDefaultPlace = 8,   // the script's default location, where nothing is installed
   kNoPowerShell = 16,  // the script's PowerShell is not there (or does not run)
 };
@@ -89,16 +95,43 @@ struct Case {
   const char* desired;  // the script's DESIRED setting
   const char* state;    // the library's state word before the run
   unsigned setup;
-  const char* exit;         // CTLSIM_EXIT, or null
+  const char* exit;         // CTLSIM_EXIT, or null ("write:" before it: for the write only)
   const char* writeStatus;  // CTLSIM_WRITE_STATUS, or null
-  const char* readSeconds;  // the script's READ_SECONDS setting
+  const char* seconds;      // the script's READ_SECONDS and WRITE_SECONDS settings
   // What must come of it.
   DWORD exitCode;
   std::string line;  // the one line printed; empty: none
   Log log;
   const char* stateAfter;  // null: as before
-  bool event;              // an error event with the line as its text
+  int event;               // the ID of the event with the line as its text; 0: none
 };
+
+// Ends the quickboot.exe that a case left running on purpose (found by its path, which is this
+// suite's own); false when there is none.
+bool EndLeftRunning() {
+  bool found = false;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (lstrcmpiA(entry.szExeFile, "quickboot.exe") != 0) continue;
+    HANDLE process =
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE,
+                    entry.th32ProcessID);
+    if (!process) continue;
+    char path[MAX_PATH];
+    DWORD size = sizeof(path);
+    if (QueryFullProcessImageNameA(process, 0, path, &size) &&
+        lstrcmpiA(path, (kInstall + "\\quickboot.exe").c_str()) == 0) {
+      found = true;
+      TerminateProcess(process, 1);
+      WaitForSingleObject(process, 10000);
+    }
+    CloseHandle(process);
+  }
+  CloseHandle(snapshot);
+  return found;
+}
 
 class StartupScriptTest : public ::testing::Test {
  protected:
@@ -145,7 +178,12 @@ class StartupScriptTest : public ::testing::Test {
          ReplaceSetting(&script, "set \"QUICKBOOT=%ProgramW6432%\\quickboot\\quickboot.exe\"",
                         "set \"QUICKBOOT=" + kInstall + "\\quickboot.exe\"")) &&
         ReplaceSetting(&script, "set \"READ_SECONDS=20\"",
-                       std::string("set \"READ_SECONDS=") + c.readSeconds + "\"") &&
+                       std::string("set \"READ_SECONDS=") + c.seconds + "\"") &&
+        ReplaceSetting(&script, "set \"WRITE_SECONDS=300\"",
+                       std::string("set \"WRITE_SECONDS=") + c.seconds + "\"") &&
+        ReplaceSetting(&script, "set \"EVENTCREATE=%SystemRoot%\\System32\\eventcreate.exe\"",
+                       "set \"EVENTCREATE=" + kTools +
+                           (c.setup & kNoEventcreate ? "\\absent.exe\"" : "\\eventcreate.exe\"")) &&
         ReplaceSetting(
             &script,
             "set \"POWERSHELL=%SystemRoot%\\System32\\WindowsPowerShell\\v1.0\\powershell.exe\"",
@@ -166,10 +204,7 @@ class StartupScriptTest : public ::testing::Test {
     DeleteFileA(kLogPath.c_str());
     DeleteFileA(kEventLogPath.c_str());
 
-    char path[32768];
-    const DWORD length = GetEnvironmentVariableA("PATH", path, sizeof(path));
-    const std::string searchPath = (c.setup & kNoEventcreate ? "" : kTools + ";") +
-                                   std::string(path, length < sizeof(path) ? length : 0);
+    const bool writeOnly = c.exit && std::strncmp(c.exit, "write:", 6) == 0;
     char system[MAX_PATH];
     const std::string cmd =
         std::string(system, GetSystemDirectoryA(system, MAX_PATH)) + "\\cmd.exe";
@@ -179,10 +214,10 @@ class StartupScriptTest : public ::testing::Test {
       ScopedEnvironmentVariable readStatus("CTLSIM_READ_STATUS", nullptr);
       ScopedEnvironmentVariable writeStatus("CTLSIM_WRITE_STATUS", c.writeStatus);
       ScopedEnvironmentVariable crash("CTLSIM_CRASH", nullptr);
-      ScopedEnvironmentVariable exit("CTLSIM_EXIT", c.exit);
+      ScopedEnvironmentVariable exit("CTLSIM_EXIT", writeOnly ? nullptr : c.exit);
+      ScopedEnvironmentVariable writeExit("QB_WRITE_EXIT", writeOnly ? c.exit + 6 : nullptr);
       ScopedEnvironmentVariable log("CTLSIM_LOG", kLogPath.c_str());
       ScopedEnvironmentVariable eventLog("QB_EVENT_LOG", kEventLogPath.c_str());
-      ScopedEnvironmentVariable searchPathVariable("PATH", searchPath.c_str());
       run = LaunchProgram(cmd, "cmd.exe /d /c \"\"" + kScript + "\"\"", kWork, kTimeoutMs);
     }
 
@@ -191,14 +226,19 @@ class StartupScriptTest : public ::testing::Test {
     EXPECT_EQ(run.exitCode, c.exitCode);
     EXPECT_EQ(run.standardOutput, c.line.empty() ? "" : c.line + "\r\n");
     EXPECT_EQ(run.standardError, "");
+    // A write past its limit is still running: the script did not end it.
+    EXPECT_EQ(EndLeftRunning(), writeOnly && std::strcmp(c.exit + 6, "hang") == 0);
     EXPECT_EQ(ReadLines(kLogPath), c.log);
     EXPECT_EQ(ReadLines(kStateFile), Log{c.stateAfter ? c.stateAfter : c.state});
-    const Log events = ReadLines(kEventLogPath);
+    Log events = ReadLines(kEventLogPath);
+    // cmd.exe passes the blanks before a redirection on.
+    for (std::string& line : events) line.erase(line.find_last_not_of(' ') + 1);
     if (c.event) {
+      // By its full path, never a program of that name in the current folder.
       const std::string event =
-          " /T ERROR /L APPLICATION /SO quickboot /ID 1 /D \"" + c.line + "\"";
-      EXPECT_EQ(events.size(), 1u);
-      for (const std::string& line : events) EXPECT_NE(line.find(event), std::string::npos) << line;
+          "\"" + kTools + "\\eventcreate.exe\" /T " + (c.event == 10 ? "INFORMATION" : "ERROR") +
+          " /L APPLICATION /SO quickboot /ID " + std::to_string(c.event) + " /D \"" + c.line + "\"";
+      EXPECT_EQ(events, Log{event});
     } else {
       EXPECT_EQ(events, Log{});
     }
@@ -207,13 +247,18 @@ class StartupScriptTest : public ::testing::Test {
 
 TEST_F(StartupScriptTest, ReadsFirstAndWritesOnlyOnDrift) {
   const Case cases[] = {
-      {"compliant, on", "1", "2", kUsual, nullptr, nullptr, "20", 0, "", kRead, nullptr, false},
+      {"compliant, on", "1", "2", kUsual, nullptr, nullptr, "20", 0, "", kRead, nullptr, 0},
       {"compliant, off (other bits set)", "0", "5", kUsual, nullptr, nullptr, "20", 0, "", kRead,
-       nullptr, false},
-      {"drift repaired, on", "1", "1", kUsual, nullptr, nullptr, "20", 0, "quick boot switched on",
-       ReadThenWrite("3"), "3", false},
+       nullptr, 0},
+      {"drift repaired, on", "1", "1", kUsual, nullptr, nullptr, "20", 0,
+       "repaired: quick boot switched on", ReadThenWrite("3"), "3", 10},
       {"drift repaired, off", "0", "2", kUsual, nullptr, nullptr, "20", 0,
-       "quick boot switched off", ReadThenWrite("0"), "0", false},
+       "repaired: quick boot switched off", ReadThenWrite("0"), "0", 10},
+      // The companion's read needs no PowerShell at boot.
+      {"compliant, companion's read, no PowerShell", "1", "2", kCompanion | kNoPowerShell, nullptr,
+       nullptr, "20", 0, "", kRead, nullptr, 0},
+      {"drift repaired, companion's read", "0", "2", kCompanion, nullptr, nullptr, "20", 0,
+       "repaired: quick boot switched off", ReadThenWrite("0"), "0", 10},
   };
   for (const Case& c : cases) Run(c);
 }
@@ -221,32 +266,62 @@ TEST_F(StartupScriptTest, ReadsFirstAndWritesOnlyOnDrift) {
 TEST_F(StartupScriptTest, FailsWithOneLineAndAnEvent) {
   const Case cases[] = {
       {"library missing", "1", "0", kNoLibrary, nullptr, nullptr, "20", 1, kReadFailed, kNotLoaded,
-       nullptr, true},
-      {"library missing, companion installed", "1", "0", kNoLibrary | kCompanion, nullptr, nullptr,
-       "20", 1, kVerdict, kNotLoaded, nullptr, true},
+       nullptr, 1},
+      {"library missing, companion's read", "1", "0", kNoLibrary | kCompanion, nullptr, nullptr,
+       "20", 1, kVerdict, kNotLoaded, nullptr, 1},
       // As wine is: no eventcreate.exe. Still one line, and no other output.
       {"library missing, no eventcreate", "1", "0", kNoLibrary | kNoEventcreate, nullptr, nullptr,
-       "20", 1, kReadFailed, kNotLoaded, nullptr, false},
+       "20", 1, kReadFailed, kNotLoaded, nullptr, 0},
       {"library ends the read with 7", "0", "2", kUsual, "7", nullptr, "20", 1,
-       "quickboot.exe /g answered 7: none of its answers; the control library may have ended the "
-       "process",
-       kEndedInRead, nullptr, true},
+       "error: unexpected_exit_code: quickboot.exe /g answered 7: none of its answers; the control "
+       "library may have ended the process",
+       kEndedInRead, nullptr, 2},
       {"write fails", "1", "0", kUsual, nullptr, "5", "20", 1,
-       "quickboot.exe /1 answered 100" + kCannotUse, ReadThenWrite("2"), nullptr, true},
-      {"write fails, companion installed", "1", "0", kCompanion, nullptr, "5", "20", 1, kVerdict,
-       ReadThenWrite("2"), nullptr, true},
+       "error: control_library_failed: quickboot.exe /1 answered 100" + kCannotUse,
+       ReadThenWrite("2"), nullptr, 1},
+      // The companion read the state before and after: its "quick boot is off" only follows the
+      // failing write, which leads.
+      {"write fails, companion installed", "1", "0", kCompanion, nullptr, "5", "20", 1,
+       "error: control_library_failed: quickboot.exe /1 answered 100" + kCannotUse +
+           "; quickboot-diag: quick_boot_off: quick boot is off",
+       [] {
+         Log log = ReadThenWrite("2");
+         log.insert(log.end(), kRead.begin(), kRead.end());
+         return log;
+       }(),
+       nullptr, 1},
       // Ended at the time limit: no detach, and no write.
       {"read hangs", "1", "0", kUsual, "hang", nullptr, "2", 1,
-       "quickboot.exe /g did not answer within 2 seconds and was ended", kStoppedInRead, nullptr,
-       true},
+       "error: timed_out: quickboot.exe /g did not answer within 2 seconds and was ended",
+       kStoppedInRead, nullptr, 3},
+      {"read hangs, companion's read", "1", "0", kCompanion, "hang", nullptr, "2", 1,
+       "error: control_library_failed: quickboot-diag: library_hung: CtrlQuickBoot did not return "
+       "within 2 seconds; fix: ask the library's vendor",
+       kStoppedInRead, nullptr, 1},
+      // Waited for up to the limit, then left running: it hangs in its own first read.
+      {"write hangs",
+       "1",
+       "0",
+       kUsual,
+       "write:hang",
+       nullptr,
+       "2",
+       1,
+       "error: write_still_running: quickboot.exe /1 did not end within 2 seconds; it was left "
+       "running, since a write cut off halfway could leave any state",
+       {"attach", "call 1 0 0", "detach FreeLibrary", "attach", "call 1 0 0"},
+       nullptr,
+       4},
       // Never taken for an answer: nothing read, nothing written.
       {"no PowerShell", "1", "0", kNoPowerShell, nullptr, nullptr, "20", 1,
-       "Windows PowerShell did not run quickboot.exe /g: " + kTools + "\\absent.exe", kNotLoaded,
-       nullptr, true},
+       "error: could_not_start: Windows PowerShell did not run quickboot.exe /g: " + kTools +
+           "\\absent.exe",
+       kNotLoaded, nullptr, 6},
       // %ProgramW6432%\quickboot, where nothing is installed here.
       {"not installed", "1", "0", kDefaultPlace, nullptr, nullptr, "20", 1,
-       "quickboot.exe not found: C:\\Program Files\\quickboot\\quickboot.exe", kNotLoaded, nullptr,
-       true},
+       "error: not_installed: quickboot.exe not found: C:\\Program "
+       "Files\\quickboot\\quickboot.exe",
+       kNotLoaded, nullptr, 5},
   };
   for (const Case& c : cases) Run(c);
 }

@@ -1,0 +1,367 @@
+# The QuickBoot module and every PowerShell wrapper in deploy/, run for real: quickboot.exe and
+# the diagnostic companion under wine, with the simulated control library behind them. Each
+# installed program is a stand-in: a shell script of the same name that notes the folder it runs
+# in and its process id, then starts wine with the real program. The wrappers run in a PowerShell
+# of their own, as a management agent starts them, and find the module and the programs under
+# ProgramW6432 as on a machine.
+# Run by tests/deploy/run-pester, which sets QB_SOURCE (the source tree), QB_BIN (the Windows
+# build's programs), QB_PREFIX (the wine prefix) and QB_PWSH (PowerShell 7).
+
+# What the tables below need when Pester reads them.
+BeforeDiscovery {
+    $CannotUse = 'the control library could not be located, loaded or called'
+    $Read = @('attach', 'call 1 0 0', 'detach FreeLibrary')
+    function ReadThenWrite([string]$Word) {
+        return $Read + @('attach', 'call 1 0 0', "call 1 1 $Word", 'detach FreeLibrary')
+    }
+}
+
+BeforeAll {
+    $Source = $env:QB_SOURCE
+    $Bin = $env:QB_BIN
+    $Prefix = $env:QB_PREFIX
+    $WineRun = Join-Path $Source 'cmake/wine-run'
+    $Pwsh = $env:QB_PWSH
+    $Work = Join-Path ([IO.Path]::GetTempPath()) "qb-pester-$PID"
+    $Library = Join-Path $Work 'library'
+    $StateFile = Join-Path $Library 'ctlsim.dll.state'
+    $script:Case = 0  # each case logs to a file of its own: a program left running logs late
+    $Usual = Join-Path $Work 'Program Files'
+    $NonAscii = Join-Path $Work "Pr$([char]0xF6)gramme $([char]0xC9)t$([char]0xE9)"
+    $Empty = Join-Path $Work 'empty'
+    $ControlKey = 'HKLM\SOFTWARE\Vantrel\ZKT05B9'
+    $SavedKey = Join-Path $Work 'saved-key.reg'
+
+    $Places = @{ usual = $Usual; nonascii = $NonAscii; empty = $Empty }
+
+    # A row's text with {ProgramFiles} (the Unix path) and {Folder} (the program folder as the
+    # programs see it under wine) filled in.
+    function Expand-Row([string]$Text, [string]$ProgramFiles) {
+        $folder = 'Z:' + ((Join-Path $ProgramFiles 'quickboot') -replace '/', '\')
+        return $Text.Replace('{ProgramFiles}', $ProgramFiles).Replace('{Folder}', $folder)
+    }
+
+    function Invoke-Wine {
+        & $WineRun $Prefix @args 2>&1 | Out-Null
+        return $LASTEXITCODE
+    }
+
+    function New-StandIn([string]$Path, [string]$Target) {
+        # A write switch picks up QB_WRITE_EXIT as the library's CTLSIM_EXIT: a write that hangs
+        # after a read that answered.
+        $text = "#!/bin/sh`n" +
+            "echo `"`$`$ `$(pwd)`" >>`"`$QB_RUN_LOG`"`n" +
+            "case `"`$1`" in /[01]) [ -n `"`${QB_WRITE_EXIT:-}`" ] && export CTLSIM_EXIT=`"`$QB_WRITE_EXIT`" ;; esac`n" +
+            "exec '$WineRun' '$Prefix' '$Target' `"`$@`"`n"
+        [IO.File]::WriteAllText($Path, $text)
+        & chmod +x $Path
+    }
+
+    # A Program Files folder with quickboot.exe and the module where the installer puts them.
+    function New-Installation([string]$ProgramFiles) {
+        $folder = Join-Path $ProgramFiles 'quickboot'
+        $modules = Join-Path $ProgramFiles 'WindowsPowerShell/Modules'
+        New-Item -ItemType Directory -Force -Path $folder, $modules | Out-Null
+        Copy-Item -Recurse -Path (Join-Path $Source 'powershell/QuickBoot') -Destination $modules
+        New-StandIn (Join-Path $folder 'quickboot.exe') (Join-Path $Bin 'quickboot.exe')
+    }
+
+    # Puts the case's companion beside quickboot.exe: 'none', 'fake' (the stand-in's) or 'real'.
+    function Set-Companion([string]$ProgramFiles, [string]$Companion) {
+        $path = Join-Path $ProgramFiles 'quickboot/quickboot-diag.exe'
+        Remove-Item -LiteralPath $path -ErrorAction SilentlyContinue
+        if ($Companion -eq 'fake') { New-StandIn $path (Join-Path $Bin 'fake_diag.exe') }
+        if ($Companion -eq 'real') { New-StandIn $path (Join-Path $Bin 'quickboot-diag.exe') }
+    }
+
+    # Everything a case starts from: the library in place (or not) with its state word, no
+    # switches, empty logs, ProgramW6432 naming the usual installation.
+    function Reset-Machine([string]$Word, [bool]$LibraryPresent = $true) {
+        $dll = Join-Path $Library 'ctlsim.dll'
+        if ($LibraryPresent) { Copy-Item (Join-Path $Bin 'ctlsim.dll') $dll } else { Remove-Item $dll -ErrorAction SilentlyContinue }
+        [IO.File]::WriteAllText($StateFile, "$Word`n")
+        $script:Case++
+        $script:LibraryLog = Join-Path $Work "ctlsim-$script:Case.log"
+        $script:RunLog = Join-Path $Work "runs-$script:Case.log"  # the stand-ins' "<pid> <folder>"
+        Remove-Item $LibraryLog, $RunLog -ErrorAction SilentlyContinue
+        foreach ($name in 'CTLSIM_EXIT', 'CTLSIM_WRITE_STATUS', 'CTLSIM_READ_STATUS', 'CTLSIM_STATE', 'QB_WRITE_EXIT') {
+            Remove-Item "env:$name" -ErrorAction SilentlyContinue
+        }
+        $env:CTLSIM_LOG = $LibraryLog
+        $env:QB_RUN_LOG = $RunLog
+        $env:ProgramW6432 = $Usual
+        Set-Companion $Usual 'none'
+        Set-Companion $NonAscii 'none'
+    }
+
+    function Get-Lines([string]$Path) {
+        if (Test-Path -LiteralPath $Path) { return @(Get-Content -LiteralPath $Path) }
+        return @()
+    }
+
+    # Runs a wrapper as a management agent does, in a PowerShell of its own, from a folder that
+    # is not the program's. Returns @{ ExitCode; Out; Err } (the lines printed).
+    function Invoke-Wrapper([string]$Wrapper, [string]$Desired, [string[]]$Arguments = @(),
+        [hashtable]$Settings = @{}) {
+        $text = [IO.File]::ReadAllText((Join-Path $Source "deploy/$Wrapper"))
+        $Settings['DesiredState'] = "'$Desired'"
+        foreach ($name in $Settings.Keys) {
+            $pattern = "(?m)^\`$$name = [^\r\n]*?(?=\s*(#[^\r\n]*)?\r?$)"
+            $matches = [regex]::Matches($text, $pattern)
+            if ($name -ne 'DesiredState' -or $matches.Count -gt 0) {
+                $matches.Count | Should -Be 1 -Because "one setting line `$$name in $Wrapper"
+                $text = [regex]::Replace($text, $pattern, "`$$name = $($Settings[$name])")
+            }
+        }
+        $copy = Join-Path $Work ('wrapper-' + ($Wrapper -replace '/', '-'))
+        [IO.File]::WriteAllText($copy, $text)
+        $info = New-Object System.Diagnostics.ProcessStartInfo
+        $info.FileName = $Pwsh
+        foreach ($argument in @('-NoProfile', '-NonInteractive', '-File', $copy) + $Arguments) {
+            $info.ArgumentList.Add($argument)
+        }
+        $info.WorkingDirectory = $Work
+        $info.UseShellExecute = $false
+        $info.RedirectStandardOutput = $true
+        $info.RedirectStandardError = $true
+        $process = [System.Diagnostics.Process]::Start($info)
+        $out = $process.StandardOutput.ReadToEndAsync()
+        $err = $process.StandardError.ReadToEndAsync()
+        if (-not $process.WaitForExit(120000)) {
+            $process.Kill()
+            throw "$Wrapper did not end within 120 seconds"
+        }
+        $null = $out.Wait(10000), $err.Wait(10000)
+        return @{
+            ExitCode = $process.ExitCode
+            Out = @($out.Result -split "`r?`n" | Where-Object { $_ })
+            Err = @($err.Result -split "`r?`n" | Where-Object { $_ })
+        }
+    }
+
+    New-Item -ItemType Directory -Force -Path $Library, $Empty | Out-Null
+    New-Installation $Usual
+    New-Installation $NonAscii
+    $libraryFolder = 'Z:' + ($Library -replace '/', '\')
+    $script:HadKey = (Invoke-Wine reg export $ControlKey ('Z:' + ($SavedKey -replace '/', '\')) /reg:64 /y) -eq 0
+    Invoke-Wine reg add $ControlKey /v InstPath /t REG_SZ /d $libraryFolder /reg:64 /f | Should -Be 0
+    Invoke-Wine reg add $ControlKey /v DllName /t REG_SZ /d ctlsim.dll /reg:64 /f | Should -Be 0
+    Import-Module (Join-Path $Usual 'WindowsPowerShell/Modules/QuickBoot/QuickBoot.psd1') -Force
+}
+
+AfterAll {
+    Invoke-Wine reg delete $ControlKey /reg:64 /f | Out-Null
+    if ($script:HadKey) { Invoke-Wine reg import ('Z:' + ($SavedKey -replace '/', '\')) /reg:64 | Out-Null }
+    Remove-Item -Recurse -Force -LiteralPath $Work -ErrorAction SilentlyContinue
+}
+
+Describe 'The QuickBoot module' {
+    # One row a case: the machine, the command, and the result it must give.
+    It '<Name>' -ForEach @(
+        @{ Name = 'off'; Word = '0'; Command = { Get-QuickBoot }
+            State = 'Off'; ExitCode = 0; Cause = 'ok'; Reason = 'quick boot is off'; Log = $Read }
+        @{ Name = 'on (other bits set)'; Word = '7'; Command = { Get-QuickBoot }
+            State = 'On'; ExitCode = 1; Cause = 'ok'; Reason = 'quick boot is on'; Log = $Read }
+        @{ Name = 'drift to on: written'; Word = '1'; Command = { Set-QuickBoot -State On -Confirm:$false }
+            State = 'On'; ExitCode = 0; Cause = 'ok'; Reason = 'quick boot switched on'; Changed = $true
+            Log = (ReadThenWrite '3'); WordAfter = '3' }
+        @{ Name = 'drift to off: written'; Word = '2'; Command = { Set-QuickBoot -State Off -Confirm:$false }
+            State = 'Off'; ExitCode = 0; Cause = 'ok'; Reason = 'quick boot switched off'; Changed = $true
+            Log = (ReadThenWrite '0'); WordAfter = '0' }
+        @{ Name = 'in the state already: read only'; Word = '2'; Command = { Set-QuickBoot -State On }
+            State = 'On'; ExitCode = 1; Cause = 'ok'; Reason = 'quick boot is on'; Changed = $false; Log = $Read }
+        @{ Name = '-WhatIf reads and does not write'; Word = '0'; Command = { Set-QuickBoot -State On -WhatIf }
+            State = 'Off'; ExitCode = 0; Cause = 'ok'; Reason = 'quick boot is off'; Changed = $false; Log = $Read }
+        @{ Name = 'Test-QuickBoot, in the state'; Word = '2'; Command = { Test-QuickBoot -State On }
+            Value = $true; Log = $Read }
+        @{ Name = 'Test-QuickBoot, not in the state'; Word = '2'; Command = { Test-QuickBoot -State Off }
+            Value = $false; Log = $Read }
+        @{ Name = '100 without the companion'; Word = '0'; NoLibrary = $true; Command = { Get-QuickBoot }
+            ExitCode = 100; Cause = 'control_library_failed'; Reason = "quickboot.exe /g answered 100: $CannotUse" }
+        @{ Name = '100: the companion''s cause and verdict'; Word = '0'; NoLibrary = $true; Companion = 'fake'
+            Command = { Get-QuickBoot }; ExitCode = 100; Cause = 'wrong_architecture'
+            Reason = "quickboot-diag: wrong_architecture: cannot load C:\R&D (x86)\ctl.dll: error 193: the file is a 32-bit (x86) library; a 64-bit one is needed (seen from {Folder}); fix: install the vendor's 64-bit library" }
+        # Today's companion names the exit code where the cause goes; a newer one names a cause.
+        @{ Name = '100 with the real companion'; Word = '0'; NoLibrary = $true; Companion = 'real'
+            Command = { Get-QuickBoot }; ExitCode = 100; CauseLike = '^[a-z0-9_]+$'
+            ReasonLike = '^quickboot-diag: [a-z0-9_]+: .*ctlsim\.dll' }
+        # The defect "the companion's verdict replaces the real failure": the write failed, the
+        # read works, so the companion's "quick boot is off" only follows the failing call.
+        @{ Name = 'failed write: the call leads, the verdict follows'; Word = '0'; Companion = 'fake'
+            WriteStatus = '5'; Command = { Set-QuickBoot -State On -Confirm:$false }
+            ExitCode = 100; Cause = 'control_library_failed'; Changed = $false; Log = (ReadThenWrite '2') + $Read
+            Reason = "quickboot.exe /1 answered 100: $CannotUse; quickboot-diag: quick_boot_off: quick boot is off" }
+        @{ Name = 'an exit code of the library''s own'; Word = '2'; Exit = '7'; Command = { Get-QuickBoot }
+            ExitCode = 7; Cause = 'unexpected_exit_code'
+            Reason = 'quickboot.exe /g answered 7: none of its answers; the control library may have ended the process' }
+        @{ Name = 'a hung read is ended at the limit'; Word = '0'; Exit = 'hang'
+            Command = { Set-QuickBoot -State On -TimeoutSeconds 3 -Confirm:$false }
+            Cause = 'timed_out'; Changed = $false
+            Reason = 'quickboot.exe /g did not answer within 3 seconds and was ended'; Ended = $true }
+        # The defect "writes have no limit": the call returns at the limit, the write goes on.
+        @{ Name = 'a hung write is left running at the limit'; Word = '0'; WriteExit = 'hang'
+            Command = { Set-QuickBoot -State On -WriteTimeoutSeconds 3 -Confirm:$false }
+            Cause = 'write_still_running'; Changed = $false; StillRunning = $true
+            Reason = 'quickboot.exe /1 did not end within 3 seconds; it was left running, since a write cut off halfway could leave any state' }
+        @{ Name = 'not installed'; Word = '0'; Where = 'empty'; Command = { Get-QuickBoot }
+            Cause = 'not_installed'; ReasonLike = '^quickboot\.exe not found: .*/empty/quickboot/quickboot\.exe, '; Log = @(); NoRuns = $true }
+        @{ Name = 'not installed: -Path names a missing file'; Word = '0'; Command = { Get-QuickBoot -Path (Join-Path $env:ProgramW6432 'quickboot.exe') }
+            Cause = 'not_installed'; ReasonLike = '^quickboot\.exe not found: [^,]*/Program Files/quickboot\.exe$'; Log = @(); NoRuns = $true }
+        # Non-ASCII folder names: started there, and the companion's text decoded as it writes it.
+        @{ Name = 'a non-ASCII program folder'; Word = '0'; Where = 'nonascii'
+            Command = { Set-QuickBoot -State On -Confirm:$false }; State = 'On'; ExitCode = 0; Cause = 'ok'
+            Reason = 'quick boot switched on'; Changed = $true; Log = (ReadThenWrite '2'); WordAfter = '2' }
+        @{ Name = 'a non-ASCII program folder, the companion''s verdict'; Word = '0'; Where = 'nonascii'
+            NoLibrary = $true; Companion = 'fake'; Command = { Get-QuickBoot }; ExitCode = 100; Cause = 'wrong_architecture'
+            Reason = "quickboot-diag: wrong_architecture: cannot load C:\R&D (x86)\ctl.dll: error 193: the file is a 32-bit (x86) library; a 64-bit one is needed (seen from {Folder}); fix: install the vendor's 64-bit library" }
+    ) {
+        Reset-Machine $Word (-not $NoLibrary)
+        $programFiles = $Places[$(if ($Where) { $Where } else { 'usual' })]
+        $env:ProgramW6432 = $programFiles
+        if ($Companion) { Set-Companion $programFiles $Companion }
+        if ($Exit) { $env:CTLSIM_EXIT = $Exit }
+        if ($WriteExit) { $env:QB_WRITE_EXIT = $WriteExit }
+        if ($WriteStatus) { $env:CTLSIM_WRITE_STATUS = $WriteStatus }
+        $all = @(& $Command 2>&1)
+        $errors = @($all | Where-Object { $_ -is [System.Management.Automation.ErrorRecord] })
+        $result = $all | Where-Object { $_ -isnot [System.Management.Automation.ErrorRecord] }
+
+        if ($null -ne $Value) {
+            $result | Should -Be $Value
+            $errors | Should -BeNullOrEmpty
+        } else {
+            $result.State | Should -Be $State
+            $result.ExitCode | Should -Be $ExitCode
+            if ($CauseLike) { $result.Cause | Should -Match $CauseLike } else { $result.Cause | Should -BeExactly $Cause }
+            if ($ReasonLike) { $result.Reason | Should -Match $ReasonLike } else { $result.Reason | Should -BeExactly (Expand-Row $Reason $programFiles) }
+            $result.Reason.Length | Should -BeLessThan 300
+            $result.ComputerName | Should -Be ([Environment]::MachineName)
+            if ($null -ne $Changed) { $result.Changed | Should -Be $Changed }
+            if ($null -eq $State) {
+                # A result of unknown state is also an error whose id starts with the cause.
+                $errors.Count | Should -Be 1
+                $errors[0].FullyQualifiedErrorId | Should -BeLike "$($result.Cause),*"
+            } else {
+                $errors | Should -BeNullOrEmpty
+            }
+        }
+        $runs = @(Get-Lines $RunLog)
+        foreach ($run in $runs) {
+            # Every program ran in its own folder, never in the caller's.
+            ($run -split ' ', 2)[1] | Should -Be (Join-Path $programFiles 'quickboot')
+        }
+        if ($null -ne $Log) { Get-Lines $LibraryLog | Should -Be $Log }
+        if ($NoRuns) { $runs | Should -BeNullOrEmpty }
+        Get-Lines $StateFile | Should -Be @($(if ($WordAfter) { $WordAfter } else { $Word }))
+        if ($StillRunning -or $Ended) {
+            $write = ($runs[-1] -split ' ', 2)[0]
+            $alive = $null -ne (Get-Process -Id $write -ErrorAction SilentlyContinue)
+            $alive | Should -Be ([bool]$StillRunning)
+        }
+    }
+
+    It 'every command has help with an example' {
+        foreach ($command in Get-Command -Module QuickBoot) {
+            $help = Get-Help $command.Name
+            $help.Synopsis | Should -Not -BeLike "*$($command.Name)*" -Because "$($command.Name) has a synopsis of its own"
+            @($help.examples.example).Count | Should -BeGreaterThan 0 -Because "$($command.Name) has examples"
+        }
+        @(Get-Command -Module QuickBoot).Count | Should -Be 4
+    }
+
+    It '-ErrorAction Stop stops with the cause' {
+        Reset-Machine '0' $false
+        { Get-QuickBoot -ErrorAction Stop } | Should -Throw -ErrorId 'control_library_failed,*'
+    }
+
+    It 'Get-QuickBootDiagnosis returns the companion''s report' {
+        Reset-Machine '2'
+        Set-Companion $Usual 'real'
+        $report = Get-QuickBootDiagnosis
+        $report.exit_code | Should -Be 1
+        $report.verdict | Should -Match '^quickboot-diag: [a-z0-9_]+: '
+    }
+
+    It 'Get-QuickBootDiagnosis without the companion: not_installed' {
+        Reset-Machine '2'
+        { Get-QuickBootDiagnosis -ErrorAction Stop } | Should -Throw -ErrorId 'not_installed,*'
+    }
+}
+
+Describe 'The wrappers' {
+    # Desired state On throughout. Failure: the library is missing, so quickboot.exe answers 100.
+    It '<Wrapper> <Arguments>: <Case>' -ForEach @(
+        foreach ($w in @(
+                @{ Wrapper = 'intune-remediation/detect.ps1'; Compliant = 0, 'compliant: quick boot is on'
+                    Drift = 1, 'drift: quick boot is off, wanted on'; Failed = 1, 'out' }
+                @{ Wrapper = 'intune-remediation/remediate.ps1'; Compliant = 0, 'compliant: quick boot is on'
+                    Drift = 0, 'repaired: quick boot switched on'; Failed = 1, 'out' }
+                @{ Wrapper = 'intune-win32-app/detect.ps1'; Compliant = 0, 'compliant: quick boot is on'
+                    Drift = 1, 'drift: quick boot is off, wanted on'; Failed = 1, 'out' }
+                @{ Wrapper = 'intune-win32-app/install.ps1'; Arguments = @('-State', 'On')
+                    Compliant = 0, 'compliant: quick boot is on'; Drift = 0, 'repaired: quick boot switched on'; Failed = 1, 'out' }
+                @{ Wrapper = 'intune-win32-app/requirement.ps1'; Compliant = 0, 'applicable'; Drift = 0, 'applicable'
+                    Failed = 0, 'out', 'not applicable' }
+                @{ Wrapper = 'configmgr/discover.ps1'; Compliant = 0, 'compliant: quick boot is on'
+                    Drift = 0, 'drift: quick boot is off, wanted on'; Failed = 1, 'err' }
+                @{ Wrapper = 'configmgr/remediate.ps1'; Compliant = 0, 'compliant: quick boot is on'
+                    Drift = 0, 'repaired: quick boot switched on'; Failed = 1, 'err' })) {
+            $arguments = if ($w.Arguments) { $w.Arguments } else { @() }
+            $writes = $w.Drift[1] -like 'repaired:*'
+            @{ Wrapper = $w.Wrapper; Arguments = $arguments; Case = 'compliant'; Word = '2'; Code = $w.Compliant[0]
+                Out = @($w.Compliant[1]); Err = @(); Log = $Read; WordAfter = '2' }
+            @{ Wrapper = $w.Wrapper; Arguments = $arguments; Case = 'drift'; Word = '0'; Code = $w.Drift[0]
+                Out = @($w.Drift[1]); Err = @(); Log = $(if ($writes) { ReadThenWrite '2' } else { $Read })
+                WordAfter = $(if ($writes) { '2' } else { '0' }) }
+            $line = "$(if ($w.Failed[2]) { $w.Failed[2] } else { 'error' }): control_library_failed: quickboot.exe /g answered 100: $CannotUse"
+            @{ Wrapper = $w.Wrapper; Arguments = $arguments; Case = '100'; Word = '0'; NoLibrary = $true
+                Code = $w.Failed[0]; Out = @(if ($w.Failed[1] -eq 'out') { $line }); Err = @(if ($w.Failed[1] -eq 'err') { $line })
+                Log = @(); WordAfter = '0' }
+        }
+        # The defect "an uninstall on a machine answering 100 reads as success".
+        @{ Wrapper = 'intune-win32-app/install.ps1'; Arguments = @('-State', 'Off'); Case = 'uninstall, 100'; Word = '2'
+            NoLibrary = $true; Code = 1; Out = @("error: control_library_failed: quickboot.exe /g answered 100: $CannotUse")
+            Err = @(); Log = @(); WordAfter = '2' }
+        # The defect "uninstall switches it back": it switches off, whatever it was before.
+        @{ Wrapper = 'intune-win32-app/install.ps1'; Arguments = @('-State', 'Off'); Case = 'uninstall'; Word = '2'
+            Code = 0; Out = @('repaired: quick boot switched off'); Err = @(); Log = (ReadThenWrite '0'); WordAfter = '0' }
+        @{ Wrapper = 'intune-win32-app/requirement.ps1'; Arguments = @(); Case = 'exit code 7: applicable'; Word = '2'
+            Exit = '7'; Code = 0; Out = @('applicable'); Err = @(); Log = @('attach', 'call 1 0 0', 'detach exit'); WordAfter = '2' }
+        # The defects "the companion's verdict replaces the real failure" and "no stable cause".
+        @{ Wrapper = 'intune-remediation/remediate.ps1'; Arguments = @(); Case = 'failed write, companion'; Word = '0'
+            Companion = 'fake'; WriteStatus = '5'; Code = 1; Err = @(); Log = (ReadThenWrite '2') + $Read; WordAfter = '0'
+            Out = @("error: control_library_failed: quickboot.exe /1 answered 100: $CannotUse; quickboot-diag: quick_boot_off: quick boot is off") }
+        # Today's companion and a newer one alike: its verdict is the reason.
+        @{ Wrapper = 'configmgr/discover.ps1'; Arguments = @(); Case = '100, the real companion'; Word = '0'
+            NoLibrary = $true; Companion = 'real'; Code = 1; Out = @(); Log = @(); WordAfter = '0'
+            ErrLike = '^error: [a-z0-9_]+: quickboot-diag: [a-z0-9_]+: .*ctlsim\.dll' }
+        # The defect "writes have no limit".
+        @{ Wrapper = 'configmgr/remediate.ps1'; Arguments = @(); Case = 'hung write'; Word = '0'; WriteExit = 'hang'
+            Settings = @{ WriteTimeoutSeconds = '3' }; Code = 1; Out = @(); WordAfter = '0'
+            Log = $Read + @('attach', 'call 1 0 0')  # the write hangs in its own first read
+            Err = @('error: write_still_running: quickboot.exe /1 did not end within 3 seconds; it was left running, since a write cut off halfway could leave any state') }
+        @{ Wrapper = 'intune-remediation/detect.ps1'; Arguments = @(); Case = 'module not installed'; Word = '0'
+            Where = 'empty'; Code = 1; Err = @(); Log = @(); WordAfter = '0'
+            Out = @('error: not_installed: the QuickBoot module cannot be loaded from {ProgramFiles}\WindowsPowerShell\Modules\QuickBoot\QuickBoot.psd1') }
+        @{ Wrapper = 'intune-win32-app/detect.ps1'; Arguments = @(); Case = 'a non-ASCII program folder'; Word = '2'
+            Where = 'nonascii'; Code = 0; Out = @('compliant: quick boot is on'); Err = @(); Log = $Read; WordAfter = '2' }
+    ) {
+        Reset-Machine $Word (-not $NoLibrary)
+        if ($Where) { $env:ProgramW6432 = $Places[$Where] }
+        if ($Companion) { Set-Companion $Usual $Companion }
+        if ($Exit) { $env:CTLSIM_EXIT = $Exit }
+        if ($WriteExit) { $env:QB_WRITE_EXIT = $WriteExit }
+        if ($WriteStatus) { $env:CTLSIM_WRITE_STATUS = $WriteStatus }
+        $settings = if ($Settings) { $Settings.Clone() } else { @{} }
+        $run = Invoke-Wrapper $Wrapper 'On' $Arguments $settings
+        $run.Out | Should -Be @($Out | ForEach-Object { Expand-Row $_ $env:ProgramW6432 })
+        if ($ErrLike) { $run.Err | Should -Match $ErrLike } else { $run.Err | Should -Be $Err }
+        $run.ExitCode | Should -Be $Code
+        foreach ($line in Get-Lines $RunLog) {
+            # Every program ran in its own folder, never in the wrapper's.
+            ($line -split ' ', 2)[1] | Should -Be (Join-Path $env:ProgramW6432 'quickboot')
+        }
+        Get-Lines $LibraryLog | Should -Be $Log
+        Get-Lines $StateFile | Should -Be @($WordAfter)
+    }
+}
