@@ -452,11 +452,14 @@ Finding FailureFinding(const Report& report) {
 // The verdict line: the code, what is wrong cut to leave room for the fix, and the fix.
 std::string VerdictLine(const std::string& token, const std::string& what, const std::string& fix) {
   const std::string start = "quickboot-diag: " + token + ": ";
+  std::string said = OneLine(EscapeText(what));
+  // A system text ends with a full stop; the fix follows after a semicolon.
+  if (!said.empty() && said.back() == '.') said.pop_back();
   const std::string end = fix.empty() ? std::string() : "; fix: " + OneLine(EscapeText(fix));
   const size_t room = kMaxVerdictBytes > start.size() + end.size() + 8
                           ? kMaxVerdictBytes - start.size() - end.size()
                           : 8;
-  return ShortenEnd(start + ShortenEnd(OneLine(EscapeText(what)), room) + end, kMaxVerdictBytes);
+  return ShortenEnd(start + ShortenEnd(said, room) + end, kMaxVerdictBytes);
 }
 
 std::string Milliseconds(double value) {
