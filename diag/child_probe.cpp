@@ -227,13 +227,13 @@ bool StartChild(HANDLE pipeWrite, PROCESS_INFORMATION* process) {
   startup.StartupInfo.hStdOutput = nul.handle;
   startup.StartupInfo.hStdError = nul.handle;
   startup.lpAttributeList = list;
-  std::wstring line = L"\"" + std::wstring(self, length) + L"\" " +
-                      std::wstring(kChildProbeOption, kChildProbeOption + sizeof(kChildProbeOption) - 1) +
-                      L" " + std::to_wstring(reinterpret_cast<uintptr_t>(pipeWrite));
-  const BOOL started =
-      listed && CreateProcessW(self, &line[0], nullptr, nullptr, TRUE,
-                               EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW, nullptr, nullptr,
-                               &startup.StartupInfo, process);
+  std::wstring line =
+      L"\"" + std::wstring(self, length) + L"\" " +
+      std::wstring(kChildProbeOption, kChildProbeOption + sizeof(kChildProbeOption) - 1) + L" " +
+      std::to_wstring(reinterpret_cast<uintptr_t>(pipeWrite));
+  const BOOL started = listed && CreateProcessW(self, &line[0], nullptr, nullptr, TRUE,
+                                                EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW,
+                                                nullptr, nullptr, &startup.StartupInfo, process);
   DeleteProcThreadAttributeList(list);
   return started != FALSE;
 }

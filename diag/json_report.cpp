@@ -50,8 +50,7 @@ class Writer {
             {"text", Text(value.text)},
             {"text_bytes", value.text.size()},
             {"outside_ansi_code_page", value.ansiLossy},
-            {"unicode_text",
-             value.ansiLossy ? json(Bounded(value.utf8, shown_)) : json(nullptr)}};
+            {"unicode_text", value.ansiLossy ? json(Bounded(value.utf8, shown_)) : json(nullptr)}};
   }
 
   json Elsewhere(const ElsewhereFacts& facts) const {
@@ -119,7 +118,8 @@ std::string Render(const Report& report, size_t shown) {
   object["registry"] = {
       {"key", "HKLM\\SOFTWARE\\Vantrel\\ZKT05B9"},
       {"error", w.Error(registry.openError)},
-      {"values", {{"inst_path", w.Value(registry.instPath)}, {"dll_name", w.Value(registry.dllName)}}},
+      {"values",
+       {{"inst_path", w.Value(registry.instPath)}, {"dll_name", w.Value(registry.dllName)}}},
       {"view_32bit", w.Elsewhere(registry.view32)},
       {"user_hive", w.Elsewhere(registry.user)}};
   object["path"] = {{"stored", report.path.stored},
@@ -128,12 +128,11 @@ std::string Render(const Report& report, size_t shown) {
                     {"limit", CZKT05B9::kMaxPathBytes},
                     {"separator_added", report.path.separatorAdded}};
   const ProbeFacts& probe = report.probe;
-  object["probe"] = {
-      {"end", ProbeEndName(probe.end)},
-      {"exit_code", probe.exitCode},
-      {"last_step", probe.lastStep.empty() ? json(nullptr) : json(probe.lastStep)},
-      {"timeout_seconds", probe.timeoutSeconds},
-      {"milliseconds", probe.milliseconds}};
+  object["probe"] = {{"end", ProbeEndName(probe.end)},
+                     {"exit_code", probe.exitCode},
+                     {"last_step", probe.lastStep.empty() ? json(nullptr) : json(probe.lastStep)},
+                     {"timeout_seconds", probe.timeoutSeconds},
+                     {"milliseconds", probe.milliseconds}};
   json kind = nullptr;
   if (exists.outcome == Outcome::kOk) {
     kind = exists.attributes & FILE_ATTRIBUTE_DIRECTORY ? "directory" : "file";
@@ -151,8 +150,8 @@ std::string Render(const Report& report, size_t shown) {
   }
   json dependencies = json::array();
   for (const Dependency& dependency : load.dependencies) {
-    dependencies.push_back({{"name", w.Text(dependency.name)},
-                            {"directory", w.TextOrNull(dependency.directory)}});
+    dependencies.push_back(
+        {{"name", w.Text(dependency.name)}, {"directory", w.TextOrNull(dependency.directory)}});
   }
   json missing = json::array();
   for (const Dependency& dependency : load.missingDependencies) {

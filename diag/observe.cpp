@@ -135,9 +135,9 @@ std::string FileVersion(const std::string& path) {
 // The Authenticode verdict on the file, from the local certificate stores only.
 std::string Signature(const std::string& path) {
   std::wstring wide(path.size() + 1, L'\0');
-  wide.resize(static_cast<size_t>(MultiByteToWideChar(
-      CP_ACP, 0, path.c_str(), static_cast<int>(path.size()), &wide[0],
-      static_cast<int>(wide.size()))));
+  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, path.c_str(),
+                                                      static_cast<int>(path.size()), &wide[0],
+                                                      static_cast<int>(wide.size()))));
   WINTRUST_FILE_INFO file = {};
   file.cbStruct = sizeof(file);
   file.pcwszFilePath = wide.c_str();

@@ -27,8 +27,8 @@ struct Win32Error {
 struct ProcessFacts {
   UINT ansiCodePage = 0;
   UINT oemCodePage = 0;
-  UINT outputCodePage = 0;  // the console output code page; 0 without a console
-  int elevated = -1;        // 1 or 0; -1 when the token could not be asked
+  UINT outputCodePage = 0;     // the console output code page; 0 without a console
+  int elevated = -1;           // 1 or 0; -1 when the token could not be asked
   std::string windowsVersion;  // major.minor.build
   std::string computer;
   std::string account;           // DOMAIN\name
@@ -42,9 +42,9 @@ struct ProcessFacts {
 struct ValueFacts {
   bool present = false;
   DWORD type = REG_NONE;
-  DWORD size = 0;     // bytes as stored
-  std::string text;   // as quickboot.exe reads it: empty unless of a string type
-  std::string utf8;   // the same value read as Unicode, in UTF-8
+  DWORD size = 0;          // bytes as stored
+  std::string text;        // as quickboot.exe reads it: empty unless of a string type
+  std::string utf8;        // the same value read as Unicode, in UTF-8
   bool ansiLossy = false;  // holds characters the ANSI code page has not
 };
 
@@ -160,8 +160,8 @@ struct Report {
   // The conclusion: what "quickboot.exe /g" answers here, and why.
   int exitCode = 100;
   Cause cause = Cause::kInternalError;
-  std::string what;      // what is wrong, or the answer
-  std::string fix;       // what to do; empty on success
-  std::string verdict;   // the first line
+  std::string what;                      // what is wrong, or the answer
+  std::string fix;                       // what to do; empty on success
+  std::string verdict;                   // the first line
   std::vector<std::string> fixCommands;  // reg add lines that would mend a registry cause
 };

@@ -113,7 +113,8 @@ std::string Bounded(const std::string& text, size_t limit) {
 std::string WideToUtf8(const std::wstring& text) {
   if (text.empty()) return std::string();
   const int wide = static_cast<int>(text.size());
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+  const int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return std::string();
   std::string utf8(static_cast<size_t>(bytes), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, &utf8[0], bytes, nullptr, nullptr);

@@ -126,13 +126,13 @@ bool DllNameHasPath(const Report& report, const NamedValue& value, Finding* find
   const std::string& directory = report.registry.instPath.text;
   std::string folder = DirectoryPart(text);
   if (!absolute && !directory.empty()) {
-    folder = directory + (CZKT05B9::NeedsSeparator(CcString(directory.c_str())) ? "\\" : "") +
-             folder;
+    folder =
+        directory + (CZKT05B9::NeedsSeparator(CcString(directory.c_str())) ? "\\" : "") + folder;
   }
-  *finding = {Cause::kDllNameHasPath,
-              "DllName holds a path " + Quoted(text) + ", and InstPath goes in front of it",
-              {RegAdd(CZKT05B9::kDirectoryValue, folder),
-               RegAdd(CZKT05B9::kFileValue, FilePart(text))}};
+  *finding = {
+      Cause::kDllNameHasPath,
+      "DllName holds a path " + Quoted(text) + ", and InstPath goes in front of it",
+      {RegAdd(CZKT05B9::kDirectoryValue, folder), RegAdd(CZKT05B9::kFileValue, FilePart(text))}};
   return true;
 }
 
@@ -161,8 +161,8 @@ bool NotInAnsiCodePage(const Report& report, const NamedValue& value, Finding* f
 }
 
 // In the order they are looked for; the first one found is the verdict.
-constexpr ValueCheck kValueChecks[] = {UnexpandedVariable, HasQuotes,         HasSpaces,
-                                       DllNameHasPath,     InstPathIsFile,    NotInAnsiCodePage};
+constexpr ValueCheck kValueChecks[] = {UnexpandedVariable, HasQuotes,      HasSpaces,
+                                       DllNameHasPath,     InstPathIsFile, NotInAnsiCodePage};
 
 bool FindValueTextMistake(const Report& report, Finding* finding) {
   const RegistryFacts& registry = report.registry;
@@ -264,8 +264,8 @@ bool FindValueMistake(const Report& report, bool fileNotFound, Finding* finding)
   } else if (directoryCounts) {
     state = directory;
     finding->cause = CauseOfState(directory);
-    finding->what = ValuePhrase("InstPath", false, directory, registry.instPath.type,
-                                registry.user.where);
+    finding->what =
+        ValuePhrase("InstPath", false, directory, registry.instPath.type, registry.user.where);
   } else {
     return false;
   }
@@ -290,10 +290,10 @@ Finding KeyFinding(const RegistryFacts& registry) {
             {}};
   }
   if (registry.view32.keyPresent) {
-    return {Cause::kOnly32BitView,
-            std::string("the key ") + kKeyName +
-                " is only in the 32-bit registry view (WOW6432Node)",
-            CopyCommands(registry.view32)};
+    return {
+        Cause::kOnly32BitView,
+        std::string("the key ") + kKeyName + " is only in the 32-bit registry view (WOW6432Node)",
+        CopyCommands(registry.view32)};
   }
   if (registry.user.keyPresent) {
     return {Cause::kOnlyCurrentUser,
@@ -321,22 +321,23 @@ Finding LoadFinding(const Report& report) {
     return {Cause::kDirectory, start + ": it is a folder, not a library file", {}};
   }
   if (load.crash.code != 0) {
-    return {Cause::kLibraryCrashed, "the library crashed while starting: " + CrashText(load.crash),
-            {}};
+    return {
+        Cause::kLibraryCrashed, "the library crashed while starting: " + CrashText(load.crash), {}};
   }
   if (IsPolicyError(load.error.code)) {
-    return {Cause::kBlockedByPolicy, start + ": a policy or a virus scanner refused it (" +
-                                         load.error.message + ")",
+    return {Cause::kBlockedByPolicy,
+            start + ": a policy or a virus scanner refused it (" + load.error.message + ")",
             {}};
   }
   if (load.error.code == ERROR_BAD_EXE_FORMAT && load.headerRead) {
     if (!load.isImage) {
-      return {Cause::kNotALibrary, start + ": the file is not a library (no Windows image at all)",
-              {}};
+      return {
+          Cause::kNotALibrary, start + ": the file is not a library (no Windows image at all)", {}};
     }
     if (load.machine == 0x014C) {
       return {Cause::kWrongArchitecture,
-              start + ": the file is a 32-bit (x86) library; a 64-bit one is needed", {}};
+              start + ": the file is a 32-bit (x86) library; a 64-bit one is needed",
+              {}};
     }
     if (load.machine != kMachineX64) {
       return {Cause::kWrongArchitecture,
@@ -361,8 +362,7 @@ Finding LoadFinding(const Report& report) {
             {}};
   }
   if (load.error.code == ERROR_DLL_INIT_FAILED) {
-    return {Cause::kStartUpFailed, start + ": the library's own start-up code refused to load",
-            {}};
+    return {Cause::kStartUpFailed, start + ": the library's own start-up code refused to load", {}};
   }
   return {Cause::kLoadFailed,
           start + ": " + (load.error.message.empty() ? "(no system text)" : load.error.message),
@@ -394,22 +394,24 @@ Finding FailureFinding(const Report& report) {
   }
   if (report.unload.outcome == Outcome::kCrashed && probe.end == ProbeEnd::kCrashed) {
     return {Cause::kLibraryCrashed,
-            "the library crashed while being unloaded: " + CrashText(report.unload.crash), {}};
+            "the library crashed while being unloaded: " + CrashText(report.unload.crash),
+            {}};
   }
   if (report.read.outcome == Outcome::kCrashed) {
     return {Cause::kLibraryCrashed,
-            "the library crashed while reading the setting: " + CrashText(report.read.crash), {}};
+            "the library crashed while reading the setting: " + CrashText(report.read.crash),
+            {}};
   }
   if (report.read.outcome == Outcome::kFailed) {
     return {Cause::kReadFailed,
-            "the library could not read the setting: status " +
-                std::to_string(report.read.status) + " (" +
-                Hex32(static_cast<uint32_t>(report.read.status)) + ")",
+            "the library could not read the setting: status " + std::to_string(report.read.status) +
+                " (" + Hex32(static_cast<uint32_t>(report.read.status)) + ")",
             {}};
   }
   if (report.load.outcome == Outcome::kCrashed) {
     return {Cause::kLibraryCrashed,
-            "the library crashed while starting: " + CrashText(report.load.crash), {}};
+            "the library crashed while starting: " + CrashText(report.load.crash),
+            {}};
   }
 
   Finding finding;
@@ -438,7 +440,7 @@ Finding FailureFinding(const Report& report) {
     const bool neither = !report.exports.getVersionInfo && !report.exports.ctrlQuickBoot;
     step = {Cause::kExportMissing,
             path + " lacks the entry point " +
-                (neither                        ? "GetVersionInfo and CtrlQuickBoot"
+                (neither                         ? "GetVersionInfo and CtrlQuickBoot"
                  : report.exports.getVersionInfo ? "CtrlQuickBoot"
                                                  : "GetVersionInfo"),
             {}};
@@ -511,9 +513,8 @@ void Conclude(Report* report) {
   Finding finding;
   if (read && end == ProbeEnd::kFinished) {
     report->exitCode = ReadAnswer(report->read.state);
-    const std::string answer = std::string("quick boot is ") +
-                               (report->exitCode ? "on" : "off") + " (state word " +
-                               Hex32(report->read.state) + ")";
+    const std::string answer = std::string("quick boot is ") + (report->exitCode ? "on" : "off") +
+                               " (state word " + Hex32(report->read.state) + ")";
     if (report->unload.outcome == Outcome::kCrashed) {
       finding = {Cause::kUnloadCrashed,
                  answer + ", but the library crashed while being unloaded: " +

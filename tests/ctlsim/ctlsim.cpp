@@ -162,7 +162,7 @@ constexpr DWORD kMsvcException = 0xE06D7363;
 // Last in line, after any handler of the process, as a library's own catch comes after them.
 LONG CALLBACK ResumeMsvcException(EXCEPTION_POINTERS* info) {
   return info->ExceptionRecord->ExceptionCode == kMsvcException ? EXCEPTION_CONTINUE_EXECUTION
-                                                                 : EXCEPTION_CONTINUE_SEARCH;
+                                                                : EXCEPTION_CONTINUE_SEARCH;
 }
 
 // What an MSVC library's start-up does when it throws and catches an exception of its own.

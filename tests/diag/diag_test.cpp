@@ -95,8 +95,7 @@ class ScopedDeniedKey {
     ACL empty;
     denied_ = InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
               InitializeAcl(&empty, sizeof(empty), ACL_REVISION) &&
-              SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE) &&
-              Apply(&descriptor);
+              SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE) && Apply(&descriptor);
   }
   ScopedDeniedKey(const ScopedDeniedKey&) = delete;
   ScopedDeniedKey& operator=(const ScopedDeniedKey&) = delete;
@@ -201,11 +200,11 @@ struct Row {
   const char* name;
   Machine machine;
   int exitCode;
-  const char* cause;  // the JSON "cause" and the verdict's code
-  const char* words;  // in the verdict
-  const char* options = "";          // for every run of the companion
-  bool productHangs = false;         // quickboot.exe does not end: it is ended after kHangMs
-  const char* fixLine = nullptr;     // the first reg add line of --fix
+  const char* cause;              // the JSON "cause" and the verdict's code
+  const char* words;              // in the verdict
+  const char* options = "";       // for every run of the companion
+  bool productHangs = false;      // quickboot.exe does not end: it is ended after kHangMs
+  const char* fixLine = nullptr;  // the first reg add line of --fix
 };
 
 void WriteUnicodeInstPath(const std::wstring& text) {
