@@ -3,6 +3,7 @@
 #define PSAPI_VERSION 2
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <exception>

@@ -3,6 +3,7 @@
 #include <softpub.h>
 #include <wintrust.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -114,15 +115,31 @@ void ObserveFile(Report* report, const std::vector<std::string>& modules) {
   }
 }
 
+// version.dll and wintrust.dll come from the system directory, and only when needed: the
+// program imports nothing beyond the core system DLLs and looks in no other folder.
+template <typename Function>
+Function SystemFunction(const wchar_t* library, const char* name) {
+  const HMODULE module = LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  const FARPROC entry = module ? GetProcAddress(module, name) : nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(entry));
+}
+
 std::string FileVersion(const std::string& path) {
+  using SizeProc = DWORD(WINAPI*)(const char*, DWORD*);
+  using InfoProc = BOOL(WINAPI*)(const char*, DWORD, DWORD, void*);
+  using QueryProc = BOOL(WINAPI*)(const void*, const char*, void**, UINT*);
+  const auto getSize = SystemFunction<SizeProc>(L"version.dll", "GetFileVersionInfoSizeA");
+  const auto getInfo = SystemFunction<InfoProc>(L"version.dll", "GetFileVersionInfoA");
+  const auto query = SystemFunction<QueryProc>(L"version.dll", "VerQueryValueA");
+  if (!getSize || !getInfo || !query) return std::string();
   DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  const DWORD size = getSize(path.c_str(), &ignored);
   if (size == 0) return std::string();
   std::vector<char> block(size);
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT fixedBytes = 0;
-  if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data()) ||
-      !VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedBytes) ||
+  if (!getInfo(path.c_str(), 0, size, block.data()) ||
+      !query(block.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedBytes) ||
       fixedBytes < sizeof(VS_FIXEDFILEINFO)) {
     return std::string();
   }
@@ -134,6 +151,9 @@ std::string FileVersion(const std::string& path) {
 
 // The Authenticode verdict on the file, from the local certificate stores only.
 std::string Signature(const std::string& path) {
+  using VerifyProc = LONG(WINAPI*)(HWND, GUID*, void*);
+  const auto verify = SystemFunction<VerifyProc>(L"wintrust.dll", "WinVerifyTrust");
+  if (!verify) return "unknown";
   std::wstring wide(path.size() + 1, L'\0');
   wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, path.c_str(),
                                                       static_cast<int>(path.size()), &wide[0],
@@ -150,9 +170,9 @@ std::string Signature(const std::string& path) {
   data.dwStateAction = WTD_STATEACTION_VERIFY;
   data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-  const LONG status = WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  const LONG status = verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   data.dwStateAction = WTD_STATEACTION_CLOSE;
-  WinVerifyTrust(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
   switch (static_cast<unsigned long>(status)) {
     case 0:
       return "signed";

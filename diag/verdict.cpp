@@ -6,6 +6,7 @@
 #include "app/dispatch.h"
 #include "app/exit_code.h"
 #include "bridge/czkt05b9.h"
+#include "diag/crash_guard.h"
 #include "diag/pe_header.h"
 #include "diag/text.h"
 #include "support/cc_registry.h"
@@ -383,6 +384,15 @@ Finding FailureFinding(const Report& report) {
                 std::to_string(probe.timeoutSeconds) + " s while " + StepPhrase(probe.lastStep),
             {}};
   }
+  if (probe.end == ProbeEnd::kExited && IsErrorException(probe.exitCode)) {
+    // An exception status as exit code: a crash no handler saw (a fail-fast, a stack overflow).
+    const char* name = ExceptionName(probe.exitCode);
+    return {Cause::kLibraryCrashed,
+            "the process ended while " + std::string(StepPhrase(probe.lastStep)) +
+                " with exception " + Hex32(probe.exitCode) +
+                (name ? std::string(" (") + name + ")" : std::string()),
+            {}};
+  }
   if (probe.end == ProbeEnd::kExited) {
     return {Cause::kLibraryExited,
             "the library ended the process with exit code " + std::to_string(probe.exitCode) +
@@ -527,7 +537,8 @@ void Conclude(Report* report) {
     }
   } else {
     finding = FailureFinding(*report);
-    report->exitCode = finding.cause == Cause::kLibraryExited
+    // Ended by the library, the process answers what the library chose, as quickboot.exe does.
+    report->exitCode = report->probe.end == ProbeEnd::kExited
                            ? static_cast<int>(report->probe.exitCode)
                            : kExitControlFailed;
   }
