@@ -43,6 +43,10 @@ const std::string kWork =
 const std::string kFolderDll = kWork + "\\folder.dll";
 const std::string kTextDll = kWork + "\\notes.dll";
 const std::string kLogPath = kWork + "\\ctlsim.log";
+// A library with the DLL it needs beside it, where the loader does not look.
+const std::string kBeside = kWork + "\\beside";
+const std::string kBesideFiles[] = {kBeside + "\\ctlsim_needsabsent.dll",
+                                    kBeside + "\\qbabsent.dll"};
 
 // The largest reports seen, for the record.
 size_t g_largestText = 0;
@@ -227,10 +231,15 @@ class DiagTest : public ::testing::Test {
       std::fputs("not a library\r\n", file);
       std::fclose(file);
     }
+    CreateDirectoryA(kBeside.c_str(), nullptr);
+    CopyFileA((kBin + "\\ctlsim_needsabsent.dll").c_str(), kBesideFiles[0].c_str(), FALSE);
+    CopyFileA((kBin + "\\ctlsim.dll").c_str(), kBesideFiles[1].c_str(), FALSE);
   }
   static void TearDownTestSuite() {
     DeleteFileA(kTextDll.c_str());
     DeleteFileA(kLogPath.c_str());
+    for (const std::string& file : kBesideFiles) DeleteFileA(file.c_str());
+    RemoveDirectoryA(kBeside.c_str());
     RemoveDirectoryA(kFolderDll.c_str());
     RemoveDirectoryA(kWork.c_str());
     std::printf("largest text report %zu bytes, largest JSON report %zu bytes\n", g_largestText,
@@ -405,6 +414,12 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        kFailed,
        "dependency_missing",
        "error 126: it needs qbabsent.dll"},
+      {"missing dependency beside the library",
+       {Installed(Text("ctlsim_needsabsent.dll"), Text(kBeside))},
+       kFailed,
+       "dependency_missing",
+       "it needs qbabsent.dll, which cannot be found (it lies beside the library, where the loader "
+       "does not look)"},
       {"no GetVersionInfo",
        {Installed(Text("ctlsim_noversion.dll"))},
        kFailed,
