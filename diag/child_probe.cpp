@@ -350,7 +350,7 @@ void RunProbe(Report* report, std::vector<std::string>* modules) {
   }
   pipeRead.handle = nullptr;  // the reader's; closed with the process
 
-  bool done = false, crashed = false, loadReported = false, loaded = false;
+  bool done = false, crashed = false, failed = false, loadReported = false, loaded = false;
   DWORD loadError = 0;
   for (const auto& [key, value] : ParseLines(reader.data)) {
     if (key == "step") {
@@ -398,12 +398,15 @@ void RunProbe(Report* report, std::vector<std::string>* modules) {
       } else {
         report->load.crash = crash;
       }
+    } else if (key == "internal") {
+      failed = true;
     } else if (key == "done") {
       done = true;
       if (report->unload.outcome == Outcome::kNotReached) report->unload.outcome = Outcome::kOk;
     }
   }
   probe.end = hung      ? ProbeEnd::kHung
+              : failed  ? ProbeEnd::kFailed
               : crashed ? ProbeEnd::kCrashed
               : done    ? ProbeEnd::kFinished
                         : ProbeEnd::kExited;

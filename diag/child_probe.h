@@ -8,7 +8,8 @@
 //
 // keys: step (load, read, unload: sent as each begins), path, attributes, load_error, load_ms,
 // module_path, get_version_info, ctrl_quick_boot, module (every module loaded after the load),
-// load_exception, read_status, state, read_ms, unload_exception, crash, done. An exception is
+// load_exception, read_status, state, read_ms, unload_exception, crash, internal (the probe's
+// own code failed), done. An exception is
 // "code address offset module". The parent reads the lines, waits at most the time limit, and
 // ends a child that is still running.
 #pragma once

@@ -78,6 +78,8 @@ const char* ProbeEndName(ProbeEnd end) {
       return "exited";
     case ProbeEnd::kHung:
       return "hung";
+    case ProbeEnd::kFailed:
+      return "failed";
     default:
       return "not_started";
   }

@@ -135,6 +135,7 @@ enum class ProbeEnd {
   kCrashed,   // an exception nothing handled ended it
   kExited,    // the library ended the process itself
   kHung,      // still running at the time limit, so it was ended
+  kFailed,    // the probe's own code failed
   kNotStarted,
 };
 

@@ -399,8 +399,11 @@ Finding FailureFinding(const Report& report) {
                 " while " + StepPhrase(probe.lastStep),
             {}};
   }
-  if (probe.end == ProbeEnd::kNotStarted) {
-    return {Cause::kInternalError, "the probe process could not be started", {}};
+  if (probe.end == ProbeEnd::kNotStarted || probe.end == ProbeEnd::kFailed) {
+    return {Cause::kInternalError,
+            probe.end == ProbeEnd::kFailed ? "the probe process failed itself"
+                                           : "the probe process could not be started",
+            {}};
   }
   if (report.unload.outcome == Outcome::kCrashed && probe.end == ProbeEnd::kCrashed) {
     return {Cause::kLibraryCrashed,
@@ -510,6 +513,8 @@ const char* ProbeEndName(ProbeEnd end) {
       return "ended by the library";
     case ProbeEnd::kHung:
       return "ended at the time limit";
+    case ProbeEnd::kFailed:
+      return "failed itself";
     default:
       return "not started";
   }
