@@ -6,6 +6,9 @@
 
 #include <cstdint>
 
+class CcRegistry;
+class CcString;
+
 // Takes the current directory out of this process's library search for the rest of the run.
 void KeepCurrentDirectoryOutOfLibrarySearch();
 
@@ -25,6 +28,11 @@ class CZKT05B9 {
 
   // Fills `libraryPath` from the registry; 1 when it now holds a non-empty path.
   virtual int ResolveLibraryPath();
+  // Opens the control key as the lookup does (`view` 0: the process's own view); 1 when open.
+  static int OpenControlKey(CcRegistry* key, REGSAM view = 0);
+  // True when a separator goes between `directory` and the file name: it is not empty and does
+  // not already end in a backslash.
+  static bool NeedsSeparator(const CcString& directory);
 
   // 1 when the library is loaded and exports both "GetVersionInfo" and "CtrlQuickBoot".
   int Load();

@@ -6,6 +6,14 @@
 #include "support/cc_string_path.h"
 #include "support/owned_text.h"
 
+int CZKT05B9::OpenControlKey(CcRegistry* key, REGSAM view) {
+  return key->Open(kKeyPath, HKEY_LOCAL_MACHINE, KEY_READ | view);
+}
+
+bool CZKT05B9::NeedsSeparator(const CcString& directory) {
+  return directory.Length() != 0 && directory.FindLast('\\') != directory.Length() - 1;
+}
+
 int CZKT05B9::ResolveLibraryPath() {
   FreeOwnedText(&libraryPath);
 
@@ -13,9 +21,9 @@ int CZKT05B9::ResolveLibraryPath() {
   std::memset(staging, 0, sizeof(staging));
   {
     CcRegistry key;
-    if (key.Open(kKeyPath, HKEY_LOCAL_MACHINE, KEY_READ)) {
+    if (OpenControlKey(&key)) {
       CcStringPath path(key.ReadString(kDirectoryValue, "", 0));
-      if (path.Length() != 0 && path.FindLast('\\') != path.Length() - 1) path.Append("\\");
+      if (NeedsSeparator(path)) path.Append("\\");
       path.Append(key.ReadString(kFileValue, "", 0));
       key.Close(0);
       // The length is checked against the buffer, which is zero-filled: the copy ends in a NUL.

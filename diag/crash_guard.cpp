@@ -1,12 +1,27 @@
 #include "diag/crash_guard.h"
 
+#include <exception>
+
 #include "app/exit_code.h"
 #include "app/unmapped_code.h"
 
 namespace {
 
-CrashHandler g_handler = nullptr;
-CrashWatch* g_watch = nullptr;
+// The prepared answer: a block that lives until the process ends.
+char g_answer[1024];
+DWORD g_answerBytes = 0;
+LONG g_answered = 0;
+
+LONG WINAPI EndOnCrash(EXCEPTION_POINTERS*) {
+  EndWithInternalError();
+}
+
+LONG CALLBACK EndOnFaultInUnmappedCode(EXCEPTION_POINTERS* info) {
+  if (IsFaultInUnmappedCode(*info->ExceptionRecord)) EndWithInternalError();
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+}  // namespace
 
 CrashFacts DescribeCrash(const EXCEPTION_RECORD& record) {
   CrashFacts crash;
@@ -25,54 +40,29 @@ CrashFacts DescribeCrash(const EXCEPTION_RECORD& record) {
   return crash;
 }
 
-// Errors only (severity bits 11); informational and warning codes such as debug output pass.
-bool IsError(DWORD code) {
+bool IsErrorException(DWORD code) {
   return (code & 0xC0000000) == 0xC0000000;
-}
-
-[[noreturn]] void EndWithCrash(const EXCEPTION_RECORD& record) {
-  if (CrashWatch* watch = g_watch) {
-    g_watch = nullptr;
-    watch->MarkCrashed(DescribeCrash(record));
-  }
-  if (g_handler) g_handler();
-  TerminateProcess(GetCurrentProcess(), kExitControlFailed);
-  for (;;) {
-  }
-}
-
-LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* info) {
-  EndWithCrash(*info->ExceptionRecord);
-}
-
-LONG CALLBACK NoteException(EXCEPTION_POINTERS* info) {
-  CrashWatch* watch = g_watch;
-  const EXCEPTION_RECORD& record = *info->ExceptionRecord;
-  if (!watch || !IsError(record.ExceptionCode)) return EXCEPTION_CONTINUE_SEARCH;
-  watch->Note(DescribeCrash(record));
-  // Nothing can handle a fault in code that is no longer there.
-  if (IsFaultInUnmappedCode(record)) EndWithCrash(record);
-  return EXCEPTION_CONTINUE_SEARCH;
-}
-
-}  // namespace
-
-void InstallCrashHandler(CrashHandler handler) {
-  g_handler = handler;
-  SetUnhandledExceptionFilter(EndOnCrash);
-  AddVectoredExceptionHandler(1, NoteException);
-}
-
-CrashWatch::CrashWatch(Outcome* outcome, CrashFacts* crash) : outcome_(outcome), crash_(crash) {
-  g_watch = this;
-}
-
-CrashWatch::~CrashWatch() {
-  g_watch = nullptr;
 }
 
 bool InMappedImage(const void* address) {
   MEMORY_BASIC_INFORMATION region;
   if (VirtualQuery(address, &region, sizeof(region)) != sizeof(region)) return false;
   return region.State == MEM_COMMIT && region.Type == MEM_IMAGE;
+}
+
+void InstallInternalErrorGuard(const std::string& answer) {
+  g_answerBytes = static_cast<DWORD>(answer.copy(g_answer, sizeof(g_answer)));
+  SetUnhandledExceptionFilter(EndOnCrash);
+  AddVectoredExceptionHandler(1, EndOnFaultInUnmappedCode);
+  std::set_terminate([] { EndWithInternalError(); });
+}
+
+void EndWithInternalError() {
+  // Only the first failing thread writes; any other one waits here until the process ends.
+  if (InterlockedExchange(&g_answered, 1) == 0) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), g_answer, g_answerBytes, &written, nullptr);
+    TerminateProcess(GetCurrentProcess(), kExitControlFailed);
+  }
+  for (;;) Sleep(INFINITE);
 }

@@ -1,40 +1,23 @@
-// Exceptions inside the control library while the companion runs one of its steps. An exception
-// nothing handles, or one raised in unmapped code (a library that unloaded itself and returned
-// into its own code), marks the watched step crashed and ends the run
-// through the handler given to InstallCrashHandler.
+// Exceptions as the companion sees them: what an exception record says about where it was
+// raised, and the guard that turns a fault in the companion itself into one prepared answer.
 #pragma once
 
 #include <windows.h>
 
+#include <string>
+
 #include "diag/report.h"
 
-// Called once the watched step is marked crashed; prints the report and ends the process.
-using CrashHandler = void (*)();
-
-void InstallCrashHandler(CrashHandler handler);
-
-// Watches one step for as long as it lives: records the first exception raised in it (the
-// library may handle that one itself) and, on a crash, marks the step.
-class CrashWatch {
- public:
-  CrashWatch(Outcome* outcome, CrashFacts* crash);
-  CrashWatch(const CrashWatch&) = delete;
-  CrashWatch& operator=(const CrashWatch&) = delete;
-  ~CrashWatch();
-
-  // Keeps the first exception seen.
-  void Note(const CrashFacts& crash) {
-    if (crash_->code == 0) *crash_ = crash;
-  }
-  void MarkCrashed(const CrashFacts& crash) {
-    *outcome_ = Outcome::kCrashed;
-    *crash_ = crash;
-  }
-
- private:
-  Outcome* outcome_;
-  CrashFacts* crash_;
-};
-
+// Code, address, module and offset of the exception.
+CrashFacts DescribeCrash(const EXCEPTION_RECORD& record);
+// Errors only (severity bits 11); informational and warning codes such as debug output pass.
+bool IsErrorException(DWORD code);
 // True when `address` lies in a mapped image (an EXE or DLL).
 bool InMappedImage(const void* address);
+
+// From now on, an exception nothing handles, an uncaught C++ exception or a fault in unmapped
+// code ends the process with exit code 100 after writing `answer` (prepared now, so that
+// nothing need be built then) to standard output, once, whichever thread fails.
+void InstallInternalErrorGuard(const std::string& answer);
+// Writes the prepared answer (once) and ends the process with exit code 100.
+[[noreturn]] void EndWithInternalError();

@@ -1,63 +1,25 @@
 #include "diag/observe.h"
 
+#include <softpub.h>
+#include <wintrust.h>
+
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "bridge/czkt05b9.h"
-#include "diag/crash_guard.h"
+#include "diag/child_probe.h"
 #include "diag/pe_header.h"
 #include "diag/registry_probe.h"
 #include "diag/text.h"
-#include "support/cc_exception_memory.h"
 #include "support/cc_string.h"
 
 namespace {
 
 // Enough for the headers and import names of any control library.
 constexpr DWORD kMaxHeadBytes = 16 * 1024 * 1024;
-
-// The bridge quickboot.exe runs. Its lookup, which Load calls just before its existence test,
-// is watched: the path it stored and the file system's attributes for it.
-class ObservedBridge : public CZKT05B9 {
- public:
-  void Observe(Report* report) { report_ = report; }
-
-  int ResolveLibraryPath() override {
-    const int found = CZKT05B9::ResolveLibraryPath();
-    if (libraryPath) {
-      report_->path.stored = true;
-      report_->path.text = libraryPath;
-      report_->exists.attributes = GetFileAttributesA(libraryPath);
-    }
-    return found;
-  }
-
-  bool Loaded() const { return module != nullptr; }
-  bool ExportsGetVersionInfo() const { return getVersionInfo != nullptr; }
-  bool ExportsCtrlQuickBoot() const { return ctrlQuickBoot != nullptr; }
-
- private:
-  Report* report_ = nullptr;
-};
-
-// Like quickboot.exe's, it lives until the process ends, so the library stays loaded while the
-// report is printed.
-ObservedBridge g_bridge;
-
-class Stopwatch {
- public:
-  Stopwatch() { QueryPerformanceCounter(&start_); }
-  double Milliseconds() const {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart - start_.QuadPart) * 1000.0 /
-           static_cast<double>(frequency.QuadPart);
-  }
-
- private:
-  LARGE_INTEGER start_;
-};
+// A report names at most this many imports; a control library has a handful.
+constexpr size_t kMaxDependencies = 16;
 
 struct FileHandle {
   HANDLE handle;
@@ -87,24 +49,45 @@ bool ReadHead(const std::string& path, std::vector<uint8_t>* bytes) {
 
 bool StartsWith(const std::string& text, const char* prefix) {
   return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, text.c_str(),
-                        static_cast<int>(std::strlen(prefix)), prefix,
+                        static_cast<int>(std::min(text.size(), std::strlen(prefix))), prefix,
                         static_cast<int>(std::strlen(prefix))) == CSTR_EQUAL;
 }
 
-// Whether the loader can find an imported DLL: already loaded, an API set the system resolves,
-// or a file on the search path.
+bool SameName(const std::string& a, const std::string& b) {
+  return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, a.c_str(), static_cast<int>(a.size()),
+                        b.c_str(), static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.find_last_of('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool IsApiSet(const std::string& name) {
+  return StartsWith(name, "api-ms-") || StartsWith(name, "ext-ms-");
+}
+
+// Whether the loader can find an imported DLL: an API set the system resolves, or a file on
+// the search path (the program's directory, the system's, PATH).
 bool CanBeFound(const std::string& name) {
-  if (StartsWith(name, "api-ms-") || StartsWith(name, "ext-ms-")) return true;
+  if (IsApiSet(name)) return true;
   if (GetModuleHandleA(name.c_str())) return true;
   char found[MAX_PATH];
   return SearchPathA(nullptr, name.c_str(), nullptr, sizeof(found), found, nullptr) > 0;
 }
 
-// What the file's headers tell about a failed load.
-void ExplainLoadFailure(Report* report) {
+bool IsFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// What the file's headers tell, and where each import came from: the directory of the module
+// the child had loaded under that name; for a failed load, whether the loader can find it.
+void ObserveFile(Report* report, const std::vector<std::string>& modules) {
   LoadFacts& load = report->load;
   std::vector<uint8_t> bytes;
-  if ((report->exists.attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+  if (report->exists.outcome != Outcome::kOk ||
+      (report->exists.attributes & FILE_ATTRIBUTE_DIRECTORY) ||
       !ReadHead(report->path.text, &bytes)) {
     return;
   }
@@ -112,9 +95,98 @@ void ExplainLoadFailure(Report* report) {
   load.headerRead = true;
   load.isImage = header.isImage;
   load.machine = header.machine;
-  if (load.error.code != ERROR_MOD_NOT_FOUND) return;
+  const std::string libraryDirectory = DirectoryOf(report->path.text);
   for (const std::string& name : header.imports) {
-    if (!CanBeFound(name)) load.missingDependencies.push_back(name);
+    Dependency dependency;
+    dependency.name = name;
+    for (const std::string& module : modules) {
+      const std::string file = module.substr(module.find_last_of('\\') + 1);
+      if (SameName(file, name)) dependency.directory = DirectoryOf(module);
+    }
+    if (dependency.directory.empty() && IsApiSet(name)) dependency.directory = "(API set)";
+    if (load.outcome == Outcome::kOk && load.dependencies.size() < kMaxDependencies) {
+      load.dependencies.push_back(dependency);
+    }
+    if (load.error.code == ERROR_MOD_NOT_FOUND && !CanBeFound(name) &&
+        load.missingDependencies.size() < kMaxDependencies) {
+      dependency.besideLibrary = IsFile(libraryDirectory + "\\" + name);
+      load.missingDependencies.push_back(dependency);
+    }
+  }
+}
+
+// version.dll and wintrust.dll come from the system directory, and only when needed: the
+// program imports nothing beyond the core system DLLs and looks in no other folder.
+template <typename Function>
+Function SystemFunction(const wchar_t* library, const char* name) {
+  const HMODULE module = LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  const FARPROC entry = module ? GetProcAddress(module, name) : nullptr;
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(entry));
+}
+
+std::string FileVersion(const std::string& path) {
+  using SizeProc = DWORD(WINAPI*)(const char*, DWORD*);
+  using InfoProc = BOOL(WINAPI*)(const char*, DWORD, DWORD, void*);
+  using QueryProc = BOOL(WINAPI*)(const void*, const char*, void**, UINT*);
+  const auto getSize = SystemFunction<SizeProc>(L"version.dll", "GetFileVersionInfoSizeA");
+  const auto getInfo = SystemFunction<InfoProc>(L"version.dll", "GetFileVersionInfoA");
+  const auto query = SystemFunction<QueryProc>(L"version.dll", "VerQueryValueA");
+  if (!getSize || !getInfo || !query) return std::string();
+  DWORD ignored = 0;
+  const DWORD size = getSize(path.c_str(), &ignored);
+  if (size == 0) return std::string();
+  std::vector<char> block(size);
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT fixedBytes = 0;
+  if (!getInfo(path.c_str(), 0, size, block.data()) ||
+      !query(block.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedBytes) ||
+      fixedBytes < sizeof(VS_FIXEDFILEINFO)) {
+    return std::string();
+  }
+  return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+         std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+         std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+         std::to_string(LOWORD(fixed->dwFileVersionLS));
+}
+
+// The Authenticode verdict on the file, from the local certificate stores only.
+std::string Signature(const std::string& path) {
+  using VerifyProc = LONG(WINAPI*)(HWND, GUID*, void*);
+  const auto verify = SystemFunction<VerifyProc>(L"wintrust.dll", "WinVerifyTrust");
+  if (!verify) return "unknown";
+  std::wstring wide(path.size() + 1, L'\0');
+  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, path.c_str(),
+                                                      static_cast<int>(path.size()), &wide[0],
+                                                      static_cast<int>(wide.size()))));
+  WINTRUST_FILE_INFO file = {};
+  file.cbStruct = sizeof(file);
+  file.pcwszFilePath = wide.c_str();
+  WINTRUST_DATA data = {};
+  data.cbStruct = sizeof(data);
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwUnionChoice = WTD_CHOICE_FILE;
+  data.pFile = &file;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;
+  GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
+  const LONG status = verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+  switch (static_cast<unsigned long>(status)) {
+    case 0:
+      return "signed";
+    case static_cast<unsigned long>(TRUST_E_NOSIGNATURE):
+    case static_cast<unsigned long>(TRUST_E_SUBJECT_FORM_UNKNOWN):
+    case static_cast<unsigned long>(TRUST_E_PROVIDER_UNKNOWN):
+      return "not_signed";
+    case static_cast<unsigned long>(TRUST_E_BAD_DIGEST):
+    case static_cast<unsigned long>(TRUST_E_EXPLICIT_DISTRUST):
+    case static_cast<unsigned long>(CERT_E_UNTRUSTEDROOT):
+    case static_cast<unsigned long>(CERT_E_EXPIRED):
+      return "invalid";
+    default:
+      return "unknown";
   }
 }
 
@@ -122,20 +194,75 @@ void ExplainLoadFailure(Report* report) {
 void ComposedPathFacts(Report* report) {
   const std::string& directory = report->registry.instPath.text;
   const std::string& file = report->registry.dllName.text;
-  const CcString directoryText(directory.c_str());
-  report->path.separatorAdded =
-      !directory.empty() &&
-      directoryText.FindLast('\\') != static_cast<int32_t>(directory.size()) - 1;
+  report->path.separatorAdded = CZKT05B9::NeedsSeparator(CcString(directory.c_str()));
   report->path.bytes = report->path.stored
                            ? static_cast<uint32_t>(report->path.text.size())
                            : static_cast<uint32_t>(directory.size() + file.size() +
                                                    (report->path.separatorAdded ? 1 : 0));
 }
 
+const char* MachineArchitecture(USHORT machine) {
+  switch (machine) {
+    case IMAGE_FILE_MACHINE_AMD64:
+      return "x64";
+    case IMAGE_FILE_MACHINE_I386:
+      return "x86";
+    case 0xAA64:
+      return "arm64";
+    case IMAGE_FILE_MACHINE_UNKNOWN:
+      return "native";
+    default:
+      return "other";
+  }
+}
+
+// The process's and the machine's processor: an x64 program runs emulated on ARM64.
+void Architectures(ProcessFacts* facts) {
+  using IsWow64Process2Proc = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+  const FARPROC entry = GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process2");
+  USHORT process = IMAGE_FILE_MACHINE_UNKNOWN, machine = IMAGE_FILE_MACHINE_UNKNOWN;
+  if (entry && reinterpret_cast<IsWow64Process2Proc>(reinterpret_cast<void*>(entry))(
+                   GetCurrentProcess(), &process, &machine)) {
+    facts->machineArchitecture = MachineArchitecture(machine);
+  } else {
+    SYSTEM_INFO system = {};
+    GetNativeSystemInfo(&system);
+    facts->machineArchitecture =
+        system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64   ? "x64"
+        : system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_INTEL ? "x86"
+        : system.wProcessorArchitecture == 12                           ? "arm64"
+                                                                        : "other";
+  }
+  // This program is x86-64; "native" means it is not emulated.
+  facts->processArchitecture =
+      process == IMAGE_FILE_MACHINE_UNKNOWN ? "x64" : MachineArchitecture(process);
+}
+
+std::string Account() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return std::string();
+  std::vector<char> buffer(512);
+  DWORD size = 0;
+  const bool got = GetTokenInformation(token, TokenUser, buffer.data(),
+                                       static_cast<DWORD>(buffer.size()), &size) != FALSE;
+  CloseHandle(token);
+  if (!got) return std::string();
+  wchar_t name[256], domain[256];
+  DWORD nameLength = 256, domainLength = 256;
+  SID_NAME_USE use;
+  if (!LookupAccountSidW(nullptr, reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, name,
+                         &nameLength, domain, &domainLength, &use)) {
+    return std::string();
+  }
+  return WideToUtf8(std::wstring(domain, domainLength) + L"\\" + std::wstring(name, nameLength));
+}
+
 }  // namespace
 
 void ObserveProcess(ProcessFacts* facts) {
   facts->ansiCodePage = GetACP();
+  facts->oemCodePage = GetOEMCP();
+  facts->outputCodePage = GetConsoleOutputCP();
   HANDLE token = nullptr;
   if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
     TOKEN_ELEVATION elevation = {};
@@ -155,60 +282,35 @@ void ObserveProcess(ProcessFacts* facts) {
                             std::to_string(version.dwMinorVersion) + "." +
                             std::to_string(version.dwBuildNumber);
   }
+  wchar_t computer[256];
+  DWORD computerLength = 256;
+  if (GetComputerNameExW(ComputerNameDnsHostname, computer, &computerLength)) {
+    facts->computer = WideToUtf8(std::wstring(computer, computerLength));
+  }
+  facts->account = Account();
+  SYSTEMTIME now;
+  GetSystemTime(&now);
+  char time[32];
+  std::snprintf(time, sizeof(time), "%04u-%02u-%02uT%02u:%02u:%02uZ", now.wYear, now.wMonth,
+                now.wDay, now.wHour, now.wMinute, now.wSecond);
+  facts->time = time;
+  char directory[MAX_PATH * 2];
+  const DWORD length = GetCurrentDirectoryA(sizeof(directory), directory);
+  if (length > 0 && length < sizeof(directory)) facts->currentDirectory.assign(directory, length);
+  Architectures(facts);
 }
 
 void ObserveControlLibrary(Report* report) {
-  try {
-    ObserveRegistry(&report->registry);
-  } catch (const CcExceptionMemory&) {
-    report->registry.openError = DescribeError(ERROR_NOT_ENOUGH_MEMORY);
-    return;
-  }
-
-  g_bridge.Observe(report);
-  int loaded = 0;
-  DWORD error = 0;
-  {
-    CrashWatch watch(&report->load.outcome, &report->load.crash);
-    const Stopwatch stopwatch;
-    try {
-      loaded = g_bridge.Load();
-      // Load ends right after the step that failed, so this is that step's error.
-      error = GetLastError();
-    } catch (const CcExceptionMemory&) {
-      error = ERROR_NOT_ENOUGH_MEMORY;
-    }
-    report->load.milliseconds = stopwatch.Milliseconds();
-  }
+  ObserveRegistry(&report->registry);
+  std::vector<std::string> modules;
+  RunProbe(report, &modules);
   ComposedPathFacts(report);
-  if (!report->path.stored) return;
-
-  const DWORD attributes = report->exists.attributes;
-  if (attributes == INVALID_FILE_ATTRIBUTES || attributes == 0) {
-    report->exists.outcome = Outcome::kFailed;
-    report->exists.error = DescribeError(error);
-    return;
+  ObserveFile(report, modules);
+  if (report->exists.outcome == Outcome::kOk &&
+      !(report->exists.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    const std::string& file =
+        report->load.modulePath.empty() ? report->path.text : report->load.modulePath;
+    report->load.fileVersion = FileVersion(file);
+    report->load.signature = Signature(file);
   }
-  report->exists.outcome = Outcome::kOk;
-  if (!g_bridge.Loaded()) {
-    report->load.outcome = Outcome::kFailed;
-    report->load.error = DescribeError(error);
-    ExplainLoadFailure(report);
-    return;
-  }
-  report->load.outcome = Outcome::kOk;
-  report->load.crash = CrashFacts();  // what the library handled itself while loading is its own
-  report->exports.getVersionInfo = g_bridge.ExportsGetVersionInfo();
-  report->exports.ctrlQuickBoot = g_bridge.ExportsCtrlQuickBoot();
-  report->exports.outcome = loaded ? Outcome::kOk : Outcome::kFailed;
-  if (!loaded) return;
-
-  // The one call on the library: a read, as "quickboot.exe /g" makes it. Never a write.
-  uint32_t state = 0;
-  CrashWatch watch(&report->read.outcome, &report->read.crash);
-  const Stopwatch stopwatch;
-  report->read.status = g_bridge.QueryState(&state);
-  report->read.milliseconds = stopwatch.Milliseconds();
-  report->read.state = state;
-  report->read.outcome = report->read.status == 0 ? Outcome::kOk : Outcome::kFailed;
 }

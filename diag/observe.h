@@ -1,13 +1,12 @@
-// Walks the steps of "quickboot.exe /g" through the code quickboot.exe runs (the bridge's
-// lookup, existence test, load and export lookup, then one read of the state word) and records
-// what each did, with what the bridge does not keep: error numbers, value types, the file's
-// headers, timings.
+// Observes the machine and the control library: the process and registry facts in the
+// companion itself, the steps of "quickboot.exe /g" (the bridge's lookup, existence test, load,
+// export lookup, one read, the unload) in its child probe, then what the library's file says:
+// its headers, where each of its imports came from, its version and its signature.
 #pragma once
 
 #include "diag/report.h"
 
 void ObserveProcess(ProcessFacts* facts);
 
-// Fills the registry, path and step facts of `report`. Never writes the state word. A crash in
-// the library does not return here (crash_guard.h).
+// Fills the registry, path and step facts of `report`. Never writes the state word.
 void ObserveControlLibrary(Report* report);

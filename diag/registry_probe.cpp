@@ -1,44 +1,86 @@
 #include "diag/registry_probe.h"
 
+#include <cstring>
+#include <vector>
+
 #include "bridge/czkt05b9.h"
 #include "diag/text.h"
 #include "support/cc_registry.h"
 
 namespace {
 
-// One key opened for these queries only; closed when it goes.
-struct QueryKey {
-  HKEY handle = nullptr;
-  QueryKey() = default;
-  QueryKey(const QueryKey&) = delete;
-  QueryKey& operator=(const QueryKey&) = delete;
-  ~QueryKey() {
-    if (handle) RegCloseKey(handle);
-  }
-  LONG Open(HKEY root, REGSAM view) {
-    return RegOpenKeyExA(root, CZKT05B9::kKeyPath, 0, KEY_READ | view, &handle);
-  }
-  bool HasValue(const char* name, DWORD* type = nullptr, DWORD* size = nullptr) const {
-    return RegQueryValueExA(handle, name, nullptr, type, nullptr, size) == ERROR_SUCCESS;
-  }
-};
+constexpr DWORD kMaxUserHives = 256;
 
-ElsewhereFacts LookElsewhere(HKEY root, REGSAM view) {
-  ElsewhereFacts facts;
-  QueryKey key;
-  if (key.Open(root, view) != ERROR_SUCCESS) return facts;
-  facts.keyPresent = true;
-  facts.instPath = key.HasValue(CZKT05B9::kDirectoryValue);
-  facts.dllName = key.HasValue(CZKT05B9::kFileValue);
+// The value as Unicode, to tell whether the ANSI text quickboot.exe reads lost characters.
+void ReadUnicode(HKEY key, const char* name, ValueFacts* facts) {
+  if (!CcRegistry::IsStringType(facts->type)) return;
+  const std::wstring wideName(name, name + std::strlen(name));
+  DWORD size = 0;
+  if (RegQueryValueExW(key, wideName.c_str(), nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
+    return;
+  }
+  std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+  size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+  if (RegQueryValueExW(key, wideName.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&text[0]),
+                       &size) != ERROR_SUCCESS) {
+    return;
+  }
+  text.resize(wcsnlen(text.c_str(), text.size()));
+  facts->utf8 = WideToUtf8(text);
+  if (text.empty()) return;
+  BOOL lossy = FALSE;
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), static_cast<int>(text.size()),
+                      nullptr, 0, nullptr, &lossy);
+  facts->ansiLossy = lossy != FALSE;
+}
+
+// Type and size, then the text through the class quickboot.exe reads with.
+ValueFacts ObserveValue(CcRegistry& key, const char* name) {
+  ValueFacts facts;
+  facts.present = key.QueryValue(name, &facts.type, &facts.size) == ERROR_SUCCESS;
+  const CcString text = key.ReadString(name, "", 0);
+  facts.text.assign(text.Text(), static_cast<size_t>(text.Length()));
+  if (facts.present) ReadUnicode(key.Handle(), name, &facts);
   return facts;
 }
 
-// Type and size from a query of its own; the text through the class quickboot.exe reads with.
-ValueFacts ObserveValue(const QueryKey& key, CcRegistry& toolKey, const char* name) {
-  ValueFacts facts;
-  facts.present = key.HasValue(name, &facts.type, &facts.size);
-  const CcString text = toolKey.ReadString(name, "", 0);
-  facts.text.assign(text.Text(), static_cast<size_t>(text.Length()));
+std::string ReadText(CcRegistry& key, const char* name, bool* present) {
+  DWORD type = REG_NONE, size = 0;
+  *present = key.QueryValue(name, &type, &size) == ERROR_SUCCESS;
+  const CcString text = key.ReadString(name, "", 0);
+  return std::string(text.Text(), static_cast<size_t>(text.Length()));
+}
+
+bool LookIn(CcRegistry& key, const char* where, ElsewhereFacts* facts) {
+  if (!key.HoldsKey()) return false;
+  facts->keyPresent = true;
+  facts->where = where;
+  facts->instPath = ReadText(key, CZKT05B9::kDirectoryValue, &facts->hasInstPath);
+  facts->dllName = ReadText(key, CZKT05B9::kFileValue, &facts->hasDllName);
+  return true;
+}
+
+// HKEY_CURRENT_USER, then every user's hive: a service running as SYSTEM has a
+// HKEY_CURRENT_USER of its own, which an installer run by a person never wrote.
+ElsewhereFacts LookInUsers() {
+  ElsewhereFacts facts;
+  {
+    CcRegistry key;
+    key.Open(CZKT05B9::kKeyPath, HKEY_CURRENT_USER, KEY_READ);
+    if (LookIn(key, "HKEY_CURRENT_USER", &facts)) return facts;
+  }
+  for (DWORD index = 0; index < kMaxUserHives; ++index) {
+    char sid[256];
+    DWORD length = sizeof(sid);
+    if (RegEnumKeyExA(HKEY_USERS, index, sid, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS) {
+      break;
+    }
+    const std::string hive(sid, length);
+    CcRegistry key;
+    key.Open((hive + "\\" + CZKT05B9::kKeyPath).c_str(), HKEY_USERS, KEY_READ);
+    if (LookIn(key, ("HKEY_USERS\\" + hive).c_str(), &facts)) return facts;
+  }
   return facts;
 }
 
@@ -46,18 +88,17 @@ ValueFacts ObserveValue(const QueryKey& key, CcRegistry& toolKey, const char* na
 
 void ObserveRegistry(RegistryFacts* facts) {
   {
-    // No view flag, as quickboot.exe opens it: a 64-bit process reads the 64-bit view.
-    QueryKey key;
-    const LONG status = key.Open(HKEY_LOCAL_MACHINE, 0);
-    if (status != ERROR_SUCCESS) {
-      facts->openError = DescribeError(static_cast<DWORD>(status));
+    // As quickboot.exe opens it: a 64-bit process reads the 64-bit view.
+    CcRegistry key;
+    if (!CZKT05B9::OpenControlKey(&key)) {
+      facts->openError = DescribeError(GetLastError());
     } else {
-      CcRegistry toolKey;
-      toolKey.Open(CZKT05B9::kKeyPath, HKEY_LOCAL_MACHINE, KEY_READ);
-      facts->instPath = ObserveValue(key, toolKey, CZKT05B9::kDirectoryValue);
-      facts->dllName = ObserveValue(key, toolKey, CZKT05B9::kFileValue);
+      facts->instPath = ObserveValue(key, CZKT05B9::kDirectoryValue);
+      facts->dllName = ObserveValue(key, CZKT05B9::kFileValue);
     }
   }
-  facts->view32 = LookElsewhere(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY);
-  facts->currentUser = LookElsewhere(HKEY_CURRENT_USER, 0);
+  CcRegistry key32;
+  CZKT05B9::OpenControlKey(&key32, KEY_WOW64_32KEY);
+  LookIn(key32, "HKLM (32-bit view, WOW6432Node)", &facts->view32);
+  facts->user = LookInUsers();
 }

@@ -1,5 +1,6 @@
-// What quickboot-diag.exe finds on the machine, step by step: filled by the observers around the
-// bridge, concluded into one verdict, printed as text or JSON.
+// What quickboot-diag.exe finds on the machine, step by step: filled by the observers (the
+// registry and the machine in the companion, the library's steps in its child probe), concluded
+// into one verdict, printed as text or JSON.
 #pragma once
 
 #include <windows.h>
@@ -8,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "diag/causes.h"
+
 enum class Outcome {
-  kNotReached,  // an earlier step failed
+  kNotReached,  // an earlier step failed, or the probe ended before it
   kOk,
   kFailed,
   kCrashed,  // an exception in the library that nothing handled
@@ -23,23 +26,36 @@ struct Win32Error {
 
 struct ProcessFacts {
   UINT ansiCodePage = 0;
+  UINT oemCodePage = 0;
+  UINT outputCodePage = 0;     // the console output code page; 0 without a console
   int elevated = -1;           // 1 or 0; -1 when the token could not be asked
   std::string windowsVersion;  // major.minor.build
+  std::string computer;
+  std::string account;           // DOMAIN\name
+  std::string time;              // UTC, ISO 8601
+  std::string currentDirectory;  // where a bare DllName is looked for first
+  std::string processArchitecture;
+  std::string machineArchitecture;
 };
 
 // One of the two values in the key quickboot.exe reads.
 struct ValueFacts {
   bool present = false;
   DWORD type = REG_NONE;
-  DWORD size = 0;    // bytes as stored
-  std::string text;  // as quickboot.exe reads it: empty unless of a string type
+  DWORD size = 0;          // bytes as stored
+  std::string text;        // as quickboot.exe reads it: empty unless of a string type
+  std::string utf8;        // the same value read as Unicode, in UTF-8
+  bool ansiLossy = false;  // holds characters the ANSI code page has not
 };
 
-// The same key where quickboot.exe does not look: the 32-bit view, or HKEY_CURRENT_USER.
+// The key where quickboot.exe does not look: the 32-bit view, or a user's hive.
 struct ElsewhereFacts {
   bool keyPresent = false;
-  bool instPath = false;
-  bool dllName = false;
+  std::string where;  // "HKEY_CURRENT_USER", "HKEY_USERS\S-1-5-..."
+  std::string instPath;
+  std::string dllName;
+  bool hasInstPath = false;
+  bool hasDllName = false;
 };
 
 struct RegistryFacts {
@@ -47,7 +63,7 @@ struct RegistryFacts {
   ValueFacts instPath;
   ValueFacts dllName;
   ElsewhereFacts view32;
-  ElsewhereFacts currentUser;
+  ElsewhereFacts user;  // HKEY_CURRENT_USER, else the first hive under HKEY_USERS with the key
 };
 
 struct PathFacts {
@@ -71,16 +87,27 @@ struct ExistsFacts {
   Win32Error error;
 };
 
+// A DLL the library imports and the directory that served it (empty: not loaded).
+struct Dependency {
+  std::string name;
+  std::string directory;
+  bool besideLibrary = false;  // not found, but lies in the library's own directory
+};
+
 struct LoadFacts {
   Outcome outcome = Outcome::kNotReached;
   Win32Error error;
   double milliseconds = 0;
-  // From the file's headers, read when the load failed.
+  std::string modulePath;  // the module actually loaded
+  // From the file's headers.
   bool headerRead = false;
   bool isImage = false;  // MZ and PE signatures present
   uint16_t machine = 0;
-  std::vector<std::string> missingDependencies;
-  CrashFacts crash;  // the first exception raised during the load, handled or not
+  std::vector<Dependency> dependencies;
+  std::vector<Dependency> missingDependencies;
+  std::string fileVersion;  // a.b.c.d; empty: none
+  std::string signature;    // "signed", "not_signed", "invalid" or "unknown"
+  CrashFacts crash;         // an exception that ended the load
 };
 
 struct ExportFacts {
@@ -97,27 +124,27 @@ struct ReadFacts {
   CrashFacts crash;
 };
 
-// Why the answer is what it is; the JSON key "cause" spells these in lower case.
-enum class Cause {
-  kQuickBootOff,
-  kQuickBootOn,
-  kKeyMissing,
-  kKeyUnreadable,
-  kOnly32BitView,
-  kOnlyCurrentUser,
-  kValueNotString,
-  kValueMissing,
-  kPathTooLong,
-  kFileMissing,
-  kDirectory,
-  kWrongArchitecture,
-  kNotALibrary,
-  kDependencyMissing,
-  kStartUpFailed,
-  kLoadFailed,
-  kExportMissing,
-  kLibraryCrashed,
-  kReadFailed,
+struct UnloadFacts {
+  Outcome outcome = Outcome::kNotReached;
+  CrashFacts crash;
+};
+
+// How the child process that ran the library's code ended.
+enum class ProbeEnd {
+  kFinished,  // every step ran
+  kCrashed,   // an exception nothing handled ended it
+  kExited,    // the library ended the process itself
+  kHung,      // still running at the time limit, so it was ended
+  kFailed,    // the probe's own code failed
+  kNotStarted,
+};
+
+struct ProbeFacts {
+  ProbeEnd end = ProbeEnd::kNotStarted;
+  std::string lastStep;  // "load", "read" or "unload": the step it was in
+  DWORD exitCode = 0;
+  uint32_t timeoutSeconds = 15;
+  double milliseconds = 0;
 };
 
 struct Report {
@@ -128,9 +155,14 @@ struct Report {
   LoadFacts load;
   ExportFacts exports;
   ReadFacts read;
+  UnloadFacts unload;
+  ProbeFacts probe;
 
   // The conclusion: what "quickboot.exe /g" answers here, and why.
   int exitCode = 100;
-  Cause cause = Cause::kKeyMissing;
-  std::string verdict;
+  Cause cause = Cause::kInternalError;
+  std::string what;                      // what is wrong, or the answer
+  std::string fix;                       // what to do; empty on success
+  std::string verdict;                   // the first line
+  std::vector<std::string> fixCommands;  // reg add lines that would mend a registry cause
 };

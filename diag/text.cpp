@@ -105,6 +105,53 @@ std::string AnsiToUtf8(const std::string& text) {
   return utf8;
 }
 
+std::string Bounded(const std::string& text, size_t limit) {
+  if (text.size() <= limit) return text;
+  return ShortenMiddle(text, limit) + " (" + std::to_string(text.size()) + " bytes)";
+}
+
+std::string WideToUtf8(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  const int wide = static_cast<int>(text.size());
+  const int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return std::string();
+  std::string utf8(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, &utf8[0], bytes, nullptr, nullptr);
+  return utf8;
+}
+
+UINT OutputCodePage() {
+  const UINT console = GetConsoleOutputCP();
+  return console != 0 ? console : GetOEMCP();
+}
+
+UINT WriteOutput(const std::string& text) {
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  std::wstring wide;
+  if (!text.empty()) {
+    const int size = static_cast<int>(text.size());
+    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0)));
+    MultiByteToWideChar(CP_ACP, 0, text.data(), size, &wide[0], static_cast<int>(wide.size()));
+  }
+  DWORD mode = 0, written = 0;
+  if (GetConsoleMode(output, &mode)) {
+    WriteConsoleW(output, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return kUnicodeConsole;
+  }
+  const UINT codePage = OutputCodePage();
+  std::string bytes;
+  if (!wide.empty()) {
+    const int size = static_cast<int>(wide.size());
+    bytes.resize(static_cast<size_t>(
+        WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr)));
+    WideCharToMultiByte(codePage, 0, wide.data(), size, &bytes[0], static_cast<int>(bytes.size()),
+                        nullptr, nullptr);
+  }
+  WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  return codePage;
+}
+
 std::string Hex16(uint16_t value) {
   char text[8];
   std::snprintf(text, sizeof(text), "0x%04X", static_cast<unsigned>(value));
@@ -148,10 +195,6 @@ const char* RegistryTypeName(DWORD type) {
     default:
       return "unknown type";
   }
-}
-
-bool IsStringType(DWORD type) {
-  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
 const char* ExceptionName(DWORD code) {

@@ -10,6 +10,9 @@
 
 #include "diag/report.h"
 
+// The most of any one value or path a report shows.
+constexpr size_t kMaxShownBytes = 600;
+
 // The error number with the system's text for it, on one line.
 Win32Error DescribeError(DWORD code);
 // "error N: text", or "error N (no system text)".
@@ -24,14 +27,26 @@ std::string ShortenMiddle(const std::string& text, size_t limit);
 // At most `limit` bytes: the start of the text and "...".
 std::string ShortenEnd(const std::string& text, size_t limit);
 
-// ANSI code page text as UTF-8.
+// The text, or, over `limit` bytes, its start and end around "..." and its full length:
+// "C:\aaa...aaa\ctl.dll (20000 bytes)".
+std::string Bounded(const std::string& text, size_t limit = kMaxShownBytes);
+
+// ANSI code page text as UTF-8, and Unicode text as UTF-8.
 std::string AnsiToUtf8(const std::string& text);
+std::string WideToUtf8(const std::wstring& text);
+
+// Writes ANSI code page text to standard output so that it reads right where it lands: through
+// WriteConsoleW on a console, else in the console output code page (the OEM code page when there
+// is none). Answers the code page used (kUnicodeConsole for a console).
+constexpr UINT kUnicodeConsole = 1200;
+UINT WriteOutput(const std::string& text);
+// The code page a pipe or file gets: the console output code page, else the OEM one.
+UINT OutputCodePage();
 
 std::string Hex16(uint16_t value);        // 0x014C
 std::string Hex32(uint32_t value);        // 0x0000002A
 std::string HexAddress(uintptr_t value);  // 0x00007FF612340000
 const char* RegistryTypeName(DWORD type);
-bool IsStringType(DWORD type);
 // "access violation" and the like; null for codes without a name here.
 const char* ExceptionName(DWORD code);
 // "exception 0xC0000005 (access violation) in ctl.dll at +0x1A2B" and the like.

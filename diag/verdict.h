@@ -1,5 +1,6 @@
-// The conclusion of a report (what "quickboot.exe /g" answers here and why, as one line under
-// 300 bytes that a management tool can show as it stands) and the text form of the report.
+// The conclusion of a report (what "quickboot.exe /g" answers here, why, and what to do, as one
+// line under 300 bytes that a management tool can show as it stands) and the text form of the
+// report.
 #pragma once
 
 #include <cstddef>
@@ -8,11 +9,13 @@
 #include "diag/report.h"
 
 constexpr size_t kMaxVerdictBytes = 299;
+// The text report stays under this whatever the registry holds.
+constexpr size_t kMaxReportBytes = 8000;
 
-// Sets exitCode, cause and verdict from the facts.
+// Sets exitCode, cause, what, fix, fixCommands and verdict from the facts.
 void Conclude(Report* report);
 
-// The cause as the JSON key "cause" spells it.
+// The cause's token, as the verdict and the JSON key "cause" spell it.
 const char* CauseName(Cause cause);
 // The outcome's name in both report forms: "ok", "failed", "crashed" or "not_reached".
 const char* OutcomeName(Outcome outcome);

@@ -4,10 +4,6 @@
 
 namespace {
 
-bool IsStringType(DWORD type) {
-  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
-
 // A value larger than this cannot become a string data block (a signed 32-bit length).
 constexpr DWORD kMaxStringBytes = INT_MAX - 64;
 
@@ -20,8 +16,10 @@ CcRegistry::~CcRegistry() {
 int CcRegistry::Open(const char* subkey, HKEY root, REGSAM access) {
   if (keyHandle) return 0;
   HKEY opened = nullptr;
-  if (RegOpenKeyExA(root, subkey, 0, access, &opened) != ERROR_SUCCESS) {
+  const LONG status = RegOpenKeyExA(root, subkey, 0, access, &opened);
+  if (status != ERROR_SUCCESS) {
     keyHandle = nullptr;
+    SetLastError(static_cast<DWORD>(status));
     return 0;
   }
   keyHandle = opened;
@@ -46,6 +44,11 @@ int CcRegistry::WriteValue(const char* name, const void* data, DWORD type, DWORD
                  ERROR_SUCCESS
              ? 1
              : 0;
+}
+
+LONG CcRegistry::QueryValue(const char* name, DWORD* type, DWORD* size) const {
+  if (!keyHandle) return ERROR_INVALID_HANDLE;
+  return RegQueryValueExA(keyHandle, name, nullptr, type, nullptr, size);
 }
 
 CcString CcRegistry::ReadString(const char* name, const char* defaultText, int create, DWORD* type,

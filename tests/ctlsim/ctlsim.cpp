@@ -9,12 +9,15 @@
 //   CTLSIM_READ_STATUS   status of read calls (default 0; a failed read stores nothing)
 //   CTLSIM_WRITE_STATUS  status of write calls (default 0; a failed write changes nothing)
 //   CTLSIM_CRASH         "call": access violation in CtrlQuickBoot; "attach": in DllMain;
+//                        "detach": in DllMain when FreeLibrary unloads it;
 //                        "unload": CtrlQuickBoot frees this library and returns into its
 //                        unmapped code;
 //                        "handled-fault", "handled-throw": CtrlQuickBoot first takes an access
 //                        violation, or throws a C++ exception, that it handles itself (status
 //                        1359 if it was not raised), then works as usual
-//   CTLSIM_ATTACH        "fail": DllMain refuses the load (answers FALSE)
+//   CTLSIM_ATTACH        "fail": DllMain refuses the load (answers FALSE); "throw-fail": it
+//                        first raises an MSVC C++ exception (0xE06D7363) and handles it
+//                        itself, then refuses
 //   CTLSIM_EXIT          in CtrlQuickBoot: a number ends the process with that exit code, as a
 //                        library may; "hang" stops the call for a minute, longer than any time
 //                        limit a test gives its caller, and then ends the process with 258
@@ -189,6 +192,23 @@ void Crash() {
   return false;
 }
 
+constexpr DWORD kMsvcException = 0xE06D7363;
+
+// Last in line, after any handler of the process, as a library's own catch comes after them.
+LONG CALLBACK ResumeMsvcException(EXCEPTION_POINTERS* info) {
+  return info->ExceptionRecord->ExceptionCode == kMsvcException ? EXCEPTION_CONTINUE_EXECUTION
+                                                                : EXCEPTION_CONTINUE_SEARCH;
+}
+
+// What an MSVC library's start-up does when it throws and catches an exception of its own.
+bool HandledMsvcThrow() {
+  void* handler = AddVectoredExceptionHandler(0, ResumeMsvcException);
+  if (!handler) return false;
+  RaiseException(kMsvcException, 0, 0, nullptr);
+  RemoveVectoredExceptionHandler(handler);
+  return true;
+}
+
 }  // namespace
 
 extern "C" {
@@ -255,7 +275,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
 #endif
     char refusal[16];
     if (ReadVariable("CTLSIM_ATTACH", refusal, sizeof(refusal)) &&
-        std::strcmp(refusal, "fail") == 0) {
+        (std::strcmp(refusal, "fail") == 0 ||
+         (std::strcmp(refusal, "throw-fail") == 0 && HandledMsvcThrow()))) {
       return FALSE;
     }
     char value[64];
@@ -268,6 +289,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   } else if (reason == DLL_PROCESS_DETACH) {
     // A null reserved pointer means FreeLibrary; otherwise the process is ending.
     Log(reserved ? "detach exit" : "detach FreeLibrary");
+    if (!reserved && CrashRequested("detach")) Crash();
   }
   return TRUE;
 }

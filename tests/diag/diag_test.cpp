@@ -1,12 +1,16 @@
 // quickboot-diag.exe against quickboot.exe on one table of machine set-ups: for every row both
-// answer the same exit code, the companion's verdict names the cause, its JSON form parses and
-// holds the same verdict, and it neither writes the state word nor changes the key.
+// answer the same exit code (a hanging product is ended instead), the companion's verdict names
+// the cause and what to do, its JSON form parses, holds the same verdict and is kept for the
+// schema check (QB_DIAG_REPORTS), both forms stay under 8 KiB, and it neither writes the state
+// word nor changes the key.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <utility>
@@ -24,9 +28,12 @@ using Json = nlohmann::json;
 using namespace std::string_literals;  // "..."s keeps embedded NULs
 
 constexpr char kVendorKey[] = "SOFTWARE\\Vantrel";
-constexpr DWORD kTimeoutMs = 20000;
+constexpr DWORD kTimeoutMs = 40000;
+// How long a hanging product is given before it is taken as hung.
+constexpr DWORD kHangMs = 4000;
 constexpr int kFailed = 100;
 constexpr size_t kMaxVerdictBytes = 299;
+constexpr size_t kMaxReportBytes = 8192;
 
 const std::string kBin = ThisProgramDirectory();
 const std::string kQuickboot = kBin + "\\quickboot.exe";
@@ -36,6 +43,15 @@ const std::string kWork =
 const std::string kFolderDll = kWork + "\\folder.dll";
 const std::string kTextDll = kWork + "\\notes.dll";
 const std::string kLogPath = kWork + "\\ctlsim.log";
+// A library with the DLL it needs beside it, where the loader does not look.
+const std::string kBeside = kWork + "\\beside";
+const std::string kBesideFiles[] = {kBeside + "\\ctlsim_needsabsent.dll",
+                                    kBeside + "\\qbabsent.dll"};
+
+// The largest reports seen, for the record.
+size_t g_largestText = 0;
+size_t g_largestJson = 0;
+int g_reportsKept = 0;
 
 // Where a set-up may put the control key.
 struct Place {
@@ -73,36 +89,79 @@ class ScopedStrayKeys {
   bool written_ = false;
 };
 
+// Takes read access to the control key away from everyone for its scope (the owner keeps the
+// right to give it back).
+class ScopedDeniedKey {
+ public:
+  explicit ScopedDeniedKey(bool deny) {
+    if (!deny) return;
+    SECURITY_DESCRIPTOR descriptor;
+    ACL empty;
+    denied_ = InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+              InitializeAcl(&empty, sizeof(empty), ACL_REVISION) &&
+              SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE) && Apply(&descriptor);
+  }
+  ScopedDeniedKey(const ScopedDeniedKey&) = delete;
+  ScopedDeniedKey& operator=(const ScopedDeniedKey&) = delete;
+  ~ScopedDeniedKey() {
+    if (!denied_) return;
+    SECURITY_DESCRIPTOR open;
+    InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);  // a null DACL grants everything
+    EXPECT_TRUE(Apply(&open));
+  }
+  bool Denied() const { return denied_; }
+
+ private:
+  static bool Apply(SECURITY_DESCRIPTOR* descriptor) {
+    OpenKey key;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kControlKey, 0, WRITE_DAC | KEY_WOW64_64KEY,
+                         &key.handle) == ERROR_SUCCESS &&
+           RegSetKeySecurity(key.handle, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
+  }
+  bool denied_ = false;
+};
+
 struct ProgramRun {
   LaunchResult launch;
   std::vector<std::string> log;  // the simulated library's events
 };
 
 ProgramRun RunProgram(const std::string& program, const std::string& commandLine,
-                      const Simulation& simulation) {
+                      const Simulation& simulation, DWORD timeoutMs = kTimeoutMs) {
   DeleteFileA(kLogPath.c_str());
   ProgramRun run;
   {
     const ScopedSimulation simulated(simulation, kLogPath);
-    run.launch = LaunchProgram(program, commandLine, kWork, kTimeoutMs);
+    run.launch = LaunchProgram(program, commandLine, kWork, timeoutMs);
   }
   run.log = ReadLines(kLogPath);
   EXPECT_TRUE(run.launch.started) << "error " << run.launch.launchError;
-  EXPECT_FALSE(run.launch.timedOut);
   return run;
 }
 
-std::string FirstLine(const std::string& text) {
-  std::string line = text.substr(0, text.find('\n'));
+std::string Line(const std::string& text, size_t index) {
+  size_t start = 0;
+  for (size_t i = 0; i < index && start != std::string::npos; ++i) {
+    start = text.find('\n', start);
+    if (start != std::string::npos) ++start;
+  }
+  if (start == std::string::npos) return std::string();
+  std::string line = text.substr(start, text.find('\n', start) - start);
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }
 
-std::string AnsiToUtf8(const std::string& text) {
+std::string FirstLine(const std::string& text) {
+  return Line(text, 0);
+}
+
+// Text in `codePage` as UTF-8.
+std::string ToUtf8(const std::string& text, UINT codePage) {
   std::wstring wide(text.size(), L'\0');
-  wide.resize(
-      static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                              &wide[0], static_cast<int>(wide.size()))));
+  wide.resize(static_cast<size_t>(MultiByteToWideChar(codePage, 0, text.data(),
+                                                      static_cast<int>(text.size()), &wide[0],
+                                                      static_cast<int>(wide.size()))));
   std::string utf8(wide.size() * 3, '\0');
   utf8.resize(static_cast<size_t>(
       WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0],
@@ -110,28 +169,58 @@ std::string AnsiToUtf8(const std::string& text) {
   return utf8;
 }
 
+// Keeps the JSON report for the schema check, when the run names a folder for them.
+void KeepReport(const std::string& report) {
+  char folder[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableA("QB_DIAG_REPORTS", folder, sizeof(folder));
+  if (length == 0 || length >= sizeof(folder)) return;
+  CreateDirectoryA(folder, nullptr);
+  const std::string path = std::string(folder) + "\\report-" + std::to_string(GetACP()) + "-" +
+                           std::to_string(++g_reportsKept) + ".json";
+  std::ofstream(path, std::ios::binary) << report;
+}
+
 // One machine: the control key where quickboot.exe reads it and, by mistake, elsewhere.
 struct Machine {
   Machine(KeyContent key, Simulation simulation = {}, KeyContent key32 = std::nullopt,
-          KeyContent currentUserKey = std::nullopt)
+          KeyContent currentUserKey = std::nullopt, std::wstring unicodeInstPath = {},
+          bool denyRead = false)
       : key(std::move(key)),
         simulation(simulation),
         key32(std::move(key32)),
-        currentUserKey(std::move(currentUserKey)) {}
+        currentUserKey(std::move(currentUserKey)),
+        unicodeInstPath(std::move(unicodeInstPath)),
+        denyRead(denyRead) {}
 
   KeyContent key;
   Simulation simulation;
   KeyContent key32;
   KeyContent currentUserKey;
+  std::wstring unicodeInstPath;  // InstPath written as Unicode over the key's
+  bool denyRead;                 // nobody may read the key
 };
 
 struct Row {
   const char* name;
   Machine machine;
   int exitCode;
-  const char* cause;  // the JSON "cause"
-  const char* words;  // in the verdict
+  const char* cause;              // the JSON "cause" and the verdict's code
+  const char* words;              // in the verdict
+  const char* options = "";       // for every run of the companion
+  bool productHangs = false;      // quickboot.exe does not end: it is ended after kHangMs
+  const char* fixLine = nullptr;  // the first reg add line of --fix
 };
+
+void WriteUnicodeInstPath(const std::wstring& text) {
+  OpenKey key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kControlKey, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
+                          &key.handle),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExW(key.handle, L"InstPath", 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(text.c_str()),
+                           static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+}
 
 class DiagTest : public ::testing::Test {
  protected:
@@ -142,12 +231,19 @@ class DiagTest : public ::testing::Test {
       std::fputs("not a library\r\n", file);
       std::fclose(file);
     }
+    CreateDirectoryA(kBeside.c_str(), nullptr);
+    CopyFileA((kBin + "\\ctlsim_needsabsent.dll").c_str(), kBesideFiles[0].c_str(), FALSE);
+    CopyFileA((kBin + "\\ctlsim.dll").c_str(), kBesideFiles[1].c_str(), FALSE);
   }
   static void TearDownTestSuite() {
     DeleteFileA(kTextDll.c_str());
     DeleteFileA(kLogPath.c_str());
+    for (const std::string& file : kBesideFiles) DeleteFileA(file.c_str());
+    RemoveDirectoryA(kBeside.c_str());
     RemoveDirectoryA(kFolderDll.c_str());
     RemoveDirectoryA(kWork.c_str());
+    std::printf("largest text report %zu bytes, largest JSON report %zu bytes\n", g_largestText,
+                g_largestJson);
   }
   void TearDown() override {
     EXPECT_TRUE(WriteKey(kMachine64.root, kControlKey, kMachine64.view, savedKey_));
@@ -158,18 +254,28 @@ class DiagTest : public ::testing::Test {
     SCOPED_TRACE(row.name);
     const Machine& machine = row.machine;
     EXPECT_TRUE(WriteKey(kMachine64.root, kControlKey, kMachine64.view, machine.key));
+    if (!machine.unicodeInstPath.empty()) WriteUnicodeInstPath(machine.unicodeInstPath);
     const ScopedStrayKeys strayKeys(machine.key32, machine.currentUserKey);
     EXPECT_TRUE(strayKeys.Written());
+    const ScopedDeniedKey denied(machine.denyRead);
+    EXPECT_EQ(denied.Denied(), machine.denyRead);
     const KeyContent written = ReadKey(kMachine64.root, kControlKey, kMachine64.view);
 
-    const ProgramRun product = RunProgram(kQuickboot, "quickboot.exe /g", machine.simulation);
-    const ProgramRun text = RunProgram(kDiag, "quickboot-diag.exe", machine.simulation);
-    const ProgramRun json = RunProgram(kDiag, "quickboot-diag.exe --json", machine.simulation);
+    const std::string options = *row.options ? std::string(" ") + row.options : "";
+    const ProgramRun product = RunProgram(kQuickboot, "quickboot.exe /g", machine.simulation,
+                                          row.productHangs ? kHangMs : kTimeoutMs);
+    const ProgramRun text = RunProgram(kDiag, "quickboot-diag.exe" + options, machine.simulation);
+    const ProgramRun json =
+        RunProgram(kDiag, "quickboot-diag.exe --json" + options, machine.simulation);
     const Json report = Json::parse(json.launch.standardOutput, nullptr, false);
 
-    EXPECT_EQ(product.launch.exitCode, static_cast<DWORD>(row.exitCode));
+    EXPECT_EQ(product.launch.timedOut, row.productHangs);
+    if (!row.productHangs) {
+      EXPECT_EQ(product.launch.exitCode, static_cast<DWORD>(row.exitCode));
+    }
     for (const ProgramRun* run : {&text, &json}) {
-      EXPECT_EQ(run->launch.exitCode, product.launch.exitCode);
+      EXPECT_FALSE(run->launch.timedOut);
+      EXPECT_EQ(run->launch.exitCode, static_cast<DWORD>(row.exitCode));
       EXPECT_EQ(run->launch.standardError, "");
       // It reads the state word at most once and never writes it.
       int reads = 0;
@@ -182,18 +288,45 @@ class DiagTest : public ::testing::Test {
     EXPECT_EQ(ReadKey(kMachine64.root, kControlKey, kMachine64.view), written);
 
     const std::string verdict = FirstLine(text.launch.standardOutput);
-    EXPECT_EQ(verdict.rfind("quickboot-diag: " + std::to_string(row.exitCode) + ": ", 0), 0u)
-        << verdict;
+    const std::string start = "quickboot-diag: "s + row.cause + ": ";
+    EXPECT_EQ(verdict.rfind(start, 0), 0u) << verdict;
     EXPECT_NE(verdict.find(row.words), std::string::npos) << verdict;
+    EXPECT_EQ(verdict.find("; fix: ") == std::string::npos,
+              std::string(row.cause).rfind("quick_boot_", 0) == 0)
+        << verdict;
     EXPECT_LE(verdict.size(), kMaxVerdictBytes);
     EXPECT_GT(text.launch.standardOutput.size(), verdict.size() + 2) << "no step report";
+    EXPECT_LT(text.launch.standardOutput.size(), kMaxReportBytes);
+    EXPECT_LT(json.launch.standardOutput.size(), kMaxReportBytes);
+    g_largestText = std::max(g_largestText, text.launch.standardOutput.size());
+    g_largestJson = std::max(g_largestJson, json.launch.standardOutput.size());
+    KeepReport(json.launch.standardOutput);
+
+    if (row.fixLine) {
+      const ProgramRun fix =
+          RunProgram(kDiag, "quickboot-diag.exe --fix" + options, machine.simulation);
+      EXPECT_EQ(FirstLine(fix.launch.standardOutput), verdict);
+      EXPECT_EQ(Line(fix.launch.standardOutput, 1), row.fixLine);
+      const ProgramRun quiet =
+          RunProgram(kDiag, "quickboot-diag.exe --quiet" + options, machine.simulation);
+      EXPECT_EQ(quiet.launch.standardOutput, verdict + "\n");
+    }
 
     EXPECT_FALSE(report.is_discarded()) << json.launch.standardOutput;
     if (report.is_discarded()) return report;
-    EXPECT_EQ(report.value("verdict", ""), AnsiToUtf8(verdict));
+    const std::string& bytes = json.launch.standardOutput;
+    EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](char c) { return c > 0 && c < 0x7F; }))
+        << "the JSON is not pure ASCII";
+    // A pipe gets the console output code page, or the OEM one where there is none.
+    const Json& process = report["process"];
+    const unsigned codePage = process.value("console_output_code_page", 0u) != 0
+                                  ? process.value("console_output_code_page", 0u)
+                                  : process.value("oem_code_page", 0u);
+    EXPECT_EQ(report.value("verdict", ""), ToUtf8(verdict, codePage));
+    EXPECT_EQ(report.value("schema_version", 0), 1);
     EXPECT_EQ(report.value("cause", ""), row.cause);
     EXPECT_EQ(report.value("exit_code", -1), row.exitCode);
-    EXPECT_EQ(report["process"].value("ansi_code_page", 0u), GetACP());
+    EXPECT_EQ(process.value("ansi_code_page", 0u), GetACP());
     return report;
   }
 
@@ -201,16 +334,40 @@ class DiagTest : public ::testing::Test {
   const KeyContent savedKey_ = ReadKey(kMachine64.root, kControlKey, kMachine64.view);
 };
 
+// The line --fix prints to store `data` as the REG_SZ value `name`.
+std::string RegAdd(const char* name, const std::string& data) {
+  return "reg add \"HKLM\\SOFTWARE\\Vantrel\\ZKT05B9\" /v "s + name + " /t REG_SZ /d \"" + data +
+         "\" /reg:64 /f";
+}
+
 TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
   const std::string tooLong = kBin + "\\" + std::string(520, 'a');
+  // Within the 520-byte limit, over the 259 bytes of the ANSI file calls.
+  const std::string overAnsiLimit = kBin + "\\" + std::string(300 - kBin.size(), 'd');
+  const std::wstring unicodeBin(kBin.begin(), kBin.end());
+  const std::string fixBin = RegAdd("InstPath", kBin);
+  const std::string fixExpanded = RegAdd("InstPath", "C:\\Vantrel\\Ctl");
   const Simulation stateOff = {"0"};
+  Simulation hang = {"2"}, exit7 = {"2"}, throwThenRefuse = {"0"}, unloadCrash = {"2"};
+  hang.exit = "hang";
+  exit7.exit = "7";
+  throwThenRefuse.attach = "throw-fail";
+  unloadCrash.crash = "detach";
   const Row rows[] = {
       {"no key", {std::nullopt}, kFailed, "key_missing", "does not exist"},
       {"only in the 32-bit view",
        {std::nullopt, stateOff, Installed()},
        kFailed,
        "only_32bit_view",
-       "32-bit registry view (WOW6432Node)"},
+       "32-bit registry view (WOW6432Node)",
+       "",
+       false,
+       fixBin.c_str()},
+      {"access denied, with a stale copy in the 32-bit view",
+       {Installed(), stateOff, Installed(), std::nullopt, {}, true},
+       kFailed,
+       "key_access_denied",
+       "may not read HKLM\\SOFTWARE\\Vantrel\\ZKT05B9 (error 5); the copy under HKLM (32-bit"},
       {"only under HKEY_CURRENT_USER",
        {std::nullopt, stateOff, std::nullopt, Installed()},
        kFailed,
@@ -241,7 +398,7 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        {Installed(Text("folder.dll"), Text(kWork))},
        kFailed,
        "directory",
-       "is a directory"},
+       "is a folder, not a library file"},
       {"text file named .dll",
        {Installed(Text("notes.dll"), Text(kWork))},
        kFailed,
@@ -257,21 +414,27 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        kFailed,
        "dependency_missing",
        "error 126: it needs qbabsent.dll"},
+      {"missing dependency beside the library",
+       {Installed(Text("ctlsim_needsabsent.dll"), Text(kBeside))},
+       kFailed,
+       "dependency_missing",
+       "it needs qbabsent.dll, which cannot be found (it lies beside the library, where the loader "
+       "does not look)"},
       {"no GetVersionInfo",
        {Installed(Text("ctlsim_noversion.dll"))},
        kFailed,
        "export_missing",
-       "does not export GetVersionInfo"},
+       "lacks the entry point GetVersionInfo"},
       {"no CtrlQuickBoot",
        {Installed(Text("ctlsim_nocontrol.dll"))},
        kFailed,
        "export_missing",
-       "does not export CtrlQuickBoot"},
+       "lacks the entry point CtrlQuickBoot"},
       {"start-up refuses",
        {Installed(), {"0", nullptr, nullptr, nullptr, "fail"}},
        kFailed,
        "start_up_failed",
-       "start-up code (DllMain) refused"},
+       "own start-up code refused to load"},
       {"crash in start-up",
        {Installed(), {"0", nullptr, nullptr, "attach"}},
        kFailed,
@@ -281,39 +444,129 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        {Installed(), {"0", nullptr, nullptr, "call"}},
        kFailed,
        "library_crashed",
-       "crashed in CtrlQuickBoot: exception 0xC0000005"},
+       "crashed while reading the setting: exception 0xC0000005"},
       {"library unloads itself in the read call",
        {Installed(), {"2", nullptr, nullptr, "unload"}},
        kFailed,
        "library_crashed",
-       "crashed in CtrlQuickBoot: exception 0xC0000005"},
+       "crashed while reading the setting: exception 0xC0000005"},
       {"read status 5",
        {Installed(), {"2", "5"}},
        kFailed,
        "read_failed",
-       "could not read the state: status 5"},
+       "could not read the setting: status 5"},
+      {"library hangs in the read",
+       {Installed(), hang},
+       kFailed,
+       "library_hung",
+       "did not return within 3 s while reading the setting",
+       "--timeout 3",
+       true},
+      {"library ends the process with exit code 7",
+       {Installed(), exit7},
+       7,
+       "library_exited",
+       "ended the process with exit code 7 while reading the setting"},
+      {"start-up handles its own C++ exception, then refuses",
+       {Installed(), throwThenRefuse},
+       kFailed,
+       "start_up_failed",
+       "own start-up code refused to load"},
+      {"crash while unloading after the read",
+       {Installed(), unloadCrash},
+       1,
+       "unload_crashed",
+       "quick boot is on (state word 0x00000002), but the library crashed while being unloaded"},
+      {"REG_EXPAND_SZ InstPath",
+       {Installed(Text("ctlsim.dll"), Text("%SystemDrive%\\Vantrel\\Ctl", REG_EXPAND_SZ))},
+       kFailed,
+       "unexpanded_variable",
+       "holds an environment variable, which quickboot.exe uses unexpanded",
+       "",
+       false,
+       fixExpanded.c_str()},
+      {"quotes around InstPath",
+       {Installed(Text("ctlsim.dll"), Text("\"" + kBin + "\""))},
+       kFailed,
+       "value_has_quotes",
+       "InstPath is stored with quotes",
+       "",
+       false,
+       fixBin.c_str()},
+      {"trailing blank in InstPath",
+       {Installed(Text("ctlsim.dll"), Text(kBin + " "))},
+       kFailed,
+       "value_has_spaces",
+       "InstPath starts or ends with a blank",
+       "",
+       false,
+       fixBin.c_str()},
+      {"DllName holds the full path",
+       {Installed(Text(kBin + "\\ctlsim.dll"))},
+       kFailed,
+       "dllname_has_path",
+       "DllName holds a path",
+       "",
+       false,
+       fixBin.c_str()},
+      {"InstPath names the library file",
+       {Installed(Text("ctlsim.dll"), Text(kBin + "\\ctlsim.dll"))},
+       kFailed,
+       "instpath_is_file",
+       "names the library file, not its folder",
+       "",
+       false,
+       fixBin.c_str()},
+      {"path over the 259 bytes of the ANSI file calls",
+       {Installed(Text("ctlsim.dll"), Text(overAnsiLimit))},
+       kFailed,
+       "path_over_ansi_limit",
+       "within the limit of 520, but the ANSI file calls stop at 259"},
+      {"InstPath outside the ANSI code page",
+       {Installed(), stateOff, std::nullopt, std::nullopt, unicodeBin + L"\\\u0101"},
+       kFailed,
+       "not_in_ansi_code_page",
+       "InstPath has characters outside the ANSI code page"},
+      {"20,000-byte InstPath",
+       {Installed(Text("ctlsim.dll"), Text(std::string(20000, 'x')))},
+       kFailed,
+       "path_too_long",
+       "over the limit of 520"},
       {"state 0", {Installed(), {"0"}}, 0, "quick_boot_off", "quick boot is off"},
       {"state 2", {Installed(), {"2"}}, 1, "quick_boot_on", "quick boot is on"},
   };
   for (const Row& row : rows) Check(row);
 }
 
-// On code page 932 the path passes through as double-byte text: U+8868 is 0x95 0x5C, whose trail
-// byte looks like a backslash; the JSON form carries it as UTF-8.
-TEST_F(DiagTest, CarriesDoubleByteTextIntoTheReport) {
+// A non-ASCII directory passes through as ANSI text (on code page 932 U+8868 is 0x95 0x5C, whose
+// trail byte looks like a backslash): the JSON form carries it as \u escapes, the text form in
+// the code page of the pipe, and both verdicts read the same.
+TEST_F(DiagTest, CarriesNonAsciiTextIntoTheReport) {
   char expected[16] = "";
   GetEnvironmentVariableA("QB_EXPECT_ACP", expected, sizeof(expected));
-  if (GetACP() != 932) {
+  if (GetACP() != 932 && GetACP() != 1252) {
     ASSERT_STRNE(expected, "932") << "the run asked for code page 932 but has " << GetACP();
-    GTEST_SKIP() << "needs the double-byte code page 932";
+    GTEST_SKIP() << "needs code page 1252 or 932";
   }
-  const Json report = Check({"double-byte directory",
-                             {Installed(Text("..\\ctlsim.dll"), Text(kBin + "\\\x95\x5C")), {"2"}},
-                             1,
-                             "quick_boot_on",
-                             "quick boot is on"});
-  ASSERT_FALSE(report.is_discarded());
-  EXPECT_EQ(report["path"].value("text", ""), kBin + "\\\xE8\xA1\xA8\\..\\ctlsim.dll");
+  ASSERT_TRUE(*expected == '\0' || std::to_string(GetACP()) == expected) << GetACP();
+  const bool doubleByte = GetACP() == 932;
+  const std::string directory = kBin + (doubleByte ? "\\\x95\x5C" : "\\\xE9");
+  const std::string utf8Directory = kBin + (doubleByte ? "\\\xE8\xA1\xA8" : "\\\xC3\xA9");
+  const Json found = Check({"non-ASCII directory, then up to the library",
+                            {Installed(Text("..\\ctlsim.dll"), Text(directory)), {"2"}},
+                            1,
+                            "quick_boot_on",
+                            "quick boot is on"});
+  ASSERT_FALSE(found.is_discarded());
+  EXPECT_EQ(found["path"].value("text", ""), utf8Directory + "\\..\\ctlsim.dll");
+  const Json missing = Check({"non-ASCII directory without the library",
+                              {Installed(Text("absent.dll"), Text(directory))},
+                              kFailed,
+                              "file_missing",
+                              "cannot find "});
+  ASSERT_FALSE(missing.is_discarded());
+  EXPECT_NE(missing.value("verdict", "").find(utf8Directory + "\\absent.dll"), std::string::npos)
+      << missing.value("verdict", "");
 }
 
 TEST(DiagOptionsTest, AnswersItsOptions) {
@@ -323,12 +576,18 @@ TEST(DiagOptionsTest, AnswersItsOptions) {
     const char* output;  // the first line of standard output
     bool error;          // something on standard error
   };
+  const char* kUsage = "usage: quickboot-diag.exe [--json | --quiet | --fix] [--timeout SECONDS]";
   const Row rows[] = {
-      {"quickboot-diag.exe --help", 0, "usage: quickboot-diag.exe [--json]", false},
-      {"quickboot-diag.exe /?", 0, "usage: quickboot-diag.exe [--json]", false},
+      {"quickboot-diag.exe --help", 0, kUsage, false},
+      {"quickboot-diag.exe /?", 0, kUsage, false},
       {"quickboot-diag.exe --version", 0, "quickboot-diag " QB_VERSION_TEXT, false},
       {"quickboot-diag.exe --jsn", 2, "", true},
       {"quickboot-diag.exe --json --json", 2, "", true},
+      {"quickboot-diag.exe --quiet --fix", 2, "", true},
+      {"quickboot-diag.exe --timeout", 2, "", true},
+      {"quickboot-diag.exe --timeout 0", 2, "", true},
+      {"quickboot-diag.exe --timeout 5s", 2, "", true},
+      {"quickboot-diag.exe --help --json", 2, "", true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.commandLine);

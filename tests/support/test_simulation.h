@@ -13,6 +13,7 @@ struct Simulation {
   const char* writeStatus = nullptr;
   const char* crash = nullptr;
   const char* attach = nullptr;
+  const char* exit = nullptr;
 };
 
 // Sets the variables for its scope; the library logs its events to `logPath` and, when one is
@@ -26,9 +27,11 @@ class ScopedSimulation {
         writeStatus_("CTLSIM_WRITE_STATUS", simulation.writeStatus),
         crash_("CTLSIM_CRASH", simulation.crash),
         attach_("CTLSIM_ATTACH", simulation.attach),
+        exit_("CTLSIM_EXIT", simulation.exit),
         log_("CTLSIM_LOG", logPath.c_str()),
         errorModeLog_("CTLSIM_ERROR_MODE_LOG", errorModeLogPath) {}
 
  private:
-  ScopedEnvironmentVariable state_, readStatus_, writeStatus_, crash_, attach_, log_, errorModeLog_;
+  ScopedEnvironmentVariable state_, readStatus_, writeStatus_, crash_, attach_, exit_, log_,
+      errorModeLog_;
 };
