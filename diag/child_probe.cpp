@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "app/exit_code.h"
+#include "app/stack_guard.h"
 #include "app/unmapped_code.h"
 #include "bridge/czkt05b9.h"
 #include "diag/crash_guard.h"
@@ -93,7 +94,7 @@ void BeginStep(const char* step) {
 [[noreturn]] void EndWithCrash(const EXCEPTION_RECORD& record) {
   SendCrash("crash", DescribeCrash(record));
   TerminateProcess(GetCurrentProcess(), kExitControlFailed);
-  for (;;) Sleep(INFINITE);
+  FastFail(FAST_FAIL_FATAL_APP_EXIT);
 }
 
 LONG WINAPI EndOnCrash(EXCEPTION_POINTERS* info) {

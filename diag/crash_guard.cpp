@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "app/exit_code.h"
+#include "app/stack_guard.h"
 #include "app/unmapped_code.h"
 
 namespace {
@@ -63,6 +64,13 @@ void EndWithInternalError() {
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), g_answer, g_answerBytes, &written, nullptr);
     TerminateProcess(GetCurrentProcess(), kExitControlFailed);
+    // TerminateProcess on the own process returns only when it failed.
+    FastFail(FAST_FAIL_FATAL_APP_EXIT);
   }
   for (;;) Sleep(INFINITE);
+}
+
+// A smashed stack is a fault in the companion like any other.
+void EndOnSmashedStack() {
+  EndWithInternalError();
 }

@@ -1,0 +1,16 @@
+// The stack protector's guard word and failure paths (-fstack-protector-strong, _FORTIFY_SOURCE),
+// in place of the runtime's (libssp), which print a message and abort. Each program that links
+// stack_guard.cpp says how it ends on a smashed stack by defining EndOnSmashedStack.
+#pragma once
+
+// Called when a guard word was overwritten or a checked call would have written past its
+// buffer; must end the process without returning.
+[[noreturn]] void EndOnSmashedStack();
+
+// Windows' fast-fail request (the __fastfail intrinsic, which mingw-w64 does not offer): the
+// kernel ends the process at once, running no handler in it. The last resort when even
+// TerminateProcess on the own process has failed.
+[[noreturn]] inline void FastFail(unsigned int code) {
+  __asm__ volatile("int $0x29" : : "c"(code) : "memory");
+  __builtin_unreachable();
+}
