@@ -7,54 +7,17 @@
 #include <vector>
 
 #include "diag/pe_header.h"
+#include "tests/diag/test_pe_image.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void Put16(Bytes* image, size_t at, uint16_t value) {
-  (*image)[at] = static_cast<uint8_t>(value);
-  (*image)[at + 1] = static_cast<uint8_t>(value >> 8);
-}
-
-void Put32(Bytes* image, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) (*image)[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-// A library image with one section, at file offset 0x200 and address 0x1000, that holds the
-// import table (first.dll, second.dll).
-constexpr size_t kPe = 0x40;
-constexpr size_t kOptional = kPe + 24;
-constexpr size_t kSectionFile = 0x200;
-Bytes Library(uint16_t machine, bool pe32Plus) {
-  Bytes image(0x300, 0);
-  image[0] = 'M';
-  image[1] = 'Z';
-  Put32(&image, 0x3C, kPe);
-  image[kPe] = 'P';
-  image[kPe + 1] = 'E';
-  Put16(&image, kPe + 4, machine);
-  Put16(&image, kPe + 6, 1);
-  const size_t directories = pe32Plus ? 112 : 96;
-  const uint16_t optionalBytes = static_cast<uint16_t>(directories + 16 * 8);
-  Put16(&image, kPe + 20, optionalBytes);
-  Put16(&image, kOptional, pe32Plus ? 0x20B : 0x10B);
-  Put32(&image, kOptional + directories - 4, 16);
-  Put32(&image, kOptional + directories + 8, 0x1000);
-  Put32(&image, kOptional + directories + 12, 60);
-  const size_t section = kOptional + optionalBytes;
-  Put32(&image, section + 8, 0x100);
-  Put32(&image, section + 12, 0x1000);
-  Put32(&image, section + 16, 0x100);
-  Put32(&image, section + 20, kSectionFile);
-  Put32(&image, kSectionFile + 12, 0x1050);
-  Put32(&image, kSectionFile + 20 + 12, 0x1060);
-  const std::string names[] = {"first.dll", "second.dll"};
-  for (size_t i = 0; i < 2; ++i) {
-    std::copy(names[i].begin(), names[i].end(), image.begin() + kSectionFile + 0x50 + 0x10 * i);
-  }
-  return image;
-}
+using test_pe_image::Bytes;
+using test_pe_image::kOptional;
+using test_pe_image::kPe;
+using test_pe_image::kSectionFile;
+using test_pe_image::Library;
+using test_pe_image::Put16;
+using test_pe_image::Put32;
 
 PeHeader Parse(const Bytes& bytes) {
   return ParsePeHeader(bytes.data(), bytes.size());

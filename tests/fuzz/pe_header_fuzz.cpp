@@ -14,54 +14,14 @@
 #include <vector>
 
 #include "diag/pe_header.h"
+#include "tests/diag/test_pe_image.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test_pe_image::Bytes;
 
 constexpr size_t kMaxNameBytes = 256;
 constexpr size_t kMaxImports = 1024;
-
-void Put16(Bytes* image, size_t at, uint16_t value) {
-  (*image)[at] = static_cast<uint8_t>(value);
-  (*image)[at + 1] = static_cast<uint8_t>(value >> 8);
-}
-
-void Put32(Bytes* image, size_t at, uint32_t value) {
-  for (size_t i = 0; i < 4; ++i) (*image)[at + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-// A PE32+ library: one section at file offset 0x200 and address 0x1000 holding the import
-// table (first.dll, second.dll).
-Bytes Library() {
-  constexpr size_t kPe = 0x40, kOptional = kPe + 24, kSectionFile = 0x200, kDirectories = 112;
-  Bytes image(0x300, 0);
-  image[0] = 'M';
-  image[1] = 'Z';
-  Put32(&image, 0x3C, kPe);
-  image[kPe] = 'P';
-  image[kPe + 1] = 'E';
-  Put16(&image, kPe + 4, 0x8664);
-  Put16(&image, kPe + 6, 1);
-  const uint16_t optionalBytes = kDirectories + 16 * 8;
-  Put16(&image, kPe + 20, optionalBytes);
-  Put16(&image, kOptional, 0x20B);
-  Put32(&image, kOptional + kDirectories - 4, 16);
-  Put32(&image, kOptional + kDirectories + 8, 0x1000);
-  Put32(&image, kOptional + kDirectories + 12, 60);
-  const size_t section = kOptional + optionalBytes;
-  Put32(&image, section + 8, 0x100);
-  Put32(&image, section + 12, 0x1000);
-  Put32(&image, section + 16, 0x100);
-  Put32(&image, section + 20, kSectionFile);
-  Put32(&image, kSectionFile + 12, 0x1050);
-  Put32(&image, kSectionFile + 20 + 12, 0x1060);
-  const std::string names[] = {"first.dll", "second.dll"};
-  for (size_t i = 0; i < 2; ++i) {
-    std::memcpy(&image[kSectionFile + 0x50 + 0x10 * i], names[i].data(), names[i].size());
-  }
-  return image;
-}
 
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "pe_header: %s\n", what);
@@ -97,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(Bytes(data + 1, data + size));
     return 0;
   }
-  Bytes image = Library();
+  Bytes image = test_pe_image::Library(kMachineX64, true);
   size_t at = 1;
   for (; at + 3 <= size; at += 3) {
     image[(data[at] | data[at + 1] << 8) % image.size()] = data[at + 2];
