@@ -9,6 +9,8 @@ rem since nothing else keeps what a start-up script did: an Information event (I
 rem an Error event with one ID for each kind of failure (see README.md).
 rem Exit codes: 0 the switch is (now) in the desired state; 1 it could not be read or changed.
 setlocal EnableExtensions DisableDelayedExpansion
+rem Nothing taken over from the caller's environment: the failure's kind is set where it is known.
+set "KIND="
 
 rem ---- Settings ---------------------------------------------------------------------------------
 rem The desired state: 1 = quick boot on, 0 = quick boot off.
@@ -86,26 +88,36 @@ if "%CODE%"=="100" (
   set "CAUSE=unexpected_exit_code"
   set "REASON=quickboot.exe %SWITCH% answered %CODE%: none of its answers; the control library may have ended the process"
 )
-if "%SWITCH%"=="/g" if defined RUN_LINE if not "%COMPANION_EXIT%"=="2" (
-  set "REASON=%RUN_LINE%"
-  goto failed
-)
+set "KIND=%CAUSE%"
+if "%SWITCH%"=="/g" if defined RUN_LINE if not "%COMPANION_EXIT%"=="2" goto companion_reason
 if exist "%DIAGNOSTIC%" call :companion
 if not defined RUN_LINE goto failed
 if "%COMPANION_EXIT%"=="2" goto failed
 if "%COMPANION_EXIT%"=="0" (set "REASON=%REASON%; %RUN_LINE%") else if "%COMPANION_EXIT%"=="1" (
   set "REASON=%REASON%; %RUN_LINE%"
-) else set "REASON=%RUN_LINE%"
+) else goto companion_reason
+goto failed
+
+:companion_reason
+rem The companion found the failure itself: its verdict is the reason, and its cause (the token
+rem after "quickboot-diag:") the cause; a number there is an older companion's exit code.
+set "REASON=%RUN_LINE%"
+set "TOKEN="
+for /f "tokens=2 delims=: " %%T in ("%RUN_LINE%") do set "TOKEN=%%T"
+if defined TOKEN for %%D in (0 1 2 3 4 5 6 7 8 9) do if "%TOKEN:~0,1%"=="%%D" set "TOKEN="
+if defined TOKEN set "CAUSE=%TOKEN%"
 
 :failed
 rem One line for whoever reads the output and one event, since nothing else records the failure.
+rem The event ID tells the kind of failure, also when the companion names a finer cause.
+if not defined KIND set "KIND=%CAUSE%"
 set "EVENT_ID=1"
-if "%CAUSE%"=="unexpected_exit_code" set "EVENT_ID=2"
-if "%CAUSE%"=="timed_out" set "EVENT_ID=3"
-if "%CAUSE%"=="write_still_running" set "EVENT_ID=4"
-if "%CAUSE%"=="not_installed" set "EVENT_ID=5"
-if "%CAUSE%"=="could_not_start" set "EVENT_ID=6"
-if "%CAUSE%"=="bad_setting" set "EVENT_ID=7"
+if "%KIND%"=="unexpected_exit_code" set "EVENT_ID=2"
+if "%KIND%"=="timed_out" set "EVENT_ID=3"
+if "%KIND%"=="write_still_running" set "EVENT_ID=4"
+if "%KIND%"=="not_installed" set "EVENT_ID=5"
+if "%KIND%"=="could_not_start" set "EVENT_ID=6"
+if "%KIND%"=="bad_setting" set "EVENT_ID=7"
 set "LINE=error: %CAUSE%: %REASON%"
 set "LINE=%LINE:~0,300%"
 setlocal EnableDelayedExpansion

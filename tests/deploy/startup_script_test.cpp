@@ -40,7 +40,7 @@ const std::string kCannotUse = ": the control library could not be located, load
 const std::string kReadFailed =
     "error: control_library_failed: quickboot.exe /g answered 100" + kCannotUse;
 const std::string kVerdict =
-    "error: control_library_failed: quickboot-diag: wrong_architecture: cannot load C:\\R&D "
+    "error: wrong_architecture: quickboot-diag: wrong_architecture: cannot load C:\\R&D "
     "(x86)\\ctl.dll: error 193: the file is a 32-bit (x86) library; a 64-bit one is needed (seen "
     "from " +
     kInstall + "); fix: install the vendor's 64-bit library";
@@ -83,11 +83,12 @@ bool ReplaceSetting(std::string* script, const std::string& from, const std::str
 // PATH, quickboot.exe where the script's setting says).
 enum Setup : unsigned {
   kUsual = 0,
-  kNoLibrary = 1,      // the library is not where the registry says
-  kCompanion = 2,      // the companion lies beside quickboot.exe
-  kNoEventcreate = 4,  // no eventcreate.exe where the script's setting says, as in wine
-  kDefaultPlace = 8,   // the script's default location, where nothing is installed
-  kNoPowerShell = 16,  // the script's PowerShell is not there (or does not run)
+  kNoLibrary = 1,       // the library is not where the registry says
+  kCompanion = 2,       // the companion lies beside quickboot.exe
+  kNoEventcreate = 4,   // no eventcreate.exe where the script's setting says, as in wine
+  kDefaultPlace = 8,    // the script's default location, where nothing is installed
+  kNoPowerShell = 16,   // the script's PowerShell is not there (or does not run)
+  kRealCompanion = 32,  // the real companion, not the stand-in, lies beside quickboot.exe
 };
 
 struct Case {
@@ -197,8 +198,9 @@ class StartupScriptTest : public ::testing::Test {
     if (!(c.setup & kNoLibrary)) {
       CopyFileA((kBin + "\\ctlsim.dll").c_str(), kLibrary.c_str(), FALSE);
     }
-    if (c.setup & kCompanion) {
-      CopyFileA((kBin + "\\fake_diag.exe").c_str(), kDiagnosticPath.c_str(), FALSE);
+    if (c.setup & (kCompanion | kRealCompanion)) {
+      const char* companion = c.setup & kRealCompanion ? "quickboot-diag.exe" : "fake_diag.exe";
+      CopyFileA((kBin + "\\" + companion).c_str(), kDiagnosticPath.c_str(), FALSE);
     }
     WriteText(kStateFile, std::string(c.state) + "\n");
     DeleteFileA(kLogPath.c_str());
@@ -259,6 +261,9 @@ TEST_F(StartupScriptTest, ReadsFirstAndWritesOnlyOnDrift) {
        nullptr, "20", 0, "", kRead, nullptr, 0},
       {"drift repaired, companion's read", "0", "2", kCompanion, nullptr, nullptr, "20", 0,
        "repaired: quick boot switched off", ReadThenWrite("0"), "0", 10},
+      // The command line and answers of the companion itself, not only of its stand-in.
+      {"compliant, the real companion's read, no PowerShell", "1", "2",
+       kRealCompanion | kNoPowerShell, nullptr, nullptr, "20", 0, "", kRead, nullptr, 0},
   };
   for (const Case& c : cases) Run(c);
 }
@@ -269,6 +274,18 @@ TEST_F(StartupScriptTest, FailsWithOneLineAndAnEvent) {
        nullptr, 1},
       {"library missing, companion's read", "1", "0", kNoLibrary | kCompanion, nullptr, nullptr,
        "20", 1, kVerdict, kNotLoaded, nullptr, 1},
+      {"library missing, the real companion's read", "1", "0", kNoLibrary | kRealCompanion, nullptr,
+       nullptr, "20", 1,
+       "error: file_missing: quickboot-diag: file_missing: cannot find " + kLibrary +
+           ": error 2: File not found; fix: install the library, or correct InstPath and DllName",
+       kNotLoaded, nullptr, 1},
+      // The library's own exit code: an unexpected code, named by the companion.
+      {"library ends the read with 7, the real companion's read", "0", "2", kRealCompanion, "7",
+       nullptr, "20", 1,
+       "error: library_exited: quickboot-diag: library_exited: the library ended the process with "
+       "exit "
+       "code 7 while reading the setting; fix: send this line to the library's vendor",
+       kEndedInRead, nullptr, 2},
       // As wine is: no eventcreate.exe. Still one line, and no other output.
       {"library missing, no eventcreate", "1", "0", kNoLibrary | kNoEventcreate, nullptr, nullptr,
        "20", 1, kReadFailed, kNotLoaded, nullptr, 0},
@@ -295,7 +312,7 @@ TEST_F(StartupScriptTest, FailsWithOneLineAndAnEvent) {
        "error: timed_out: quickboot.exe /g did not answer within 2 seconds and was ended",
        kStoppedInRead, nullptr, 3},
       {"read hangs, companion's read", "1", "0", kCompanion, "hang", nullptr, "2", 1,
-       "error: control_library_failed: quickboot-diag: library_hung: CtrlQuickBoot did not return "
+       "error: library_hung: quickboot-diag: library_hung: CtrlQuickBoot did not return "
        "within 2 seconds; fix: ask the library's vendor",
        kStoppedInRead, nullptr, 1},
       // Waited for up to the limit, then left running: it hangs in its own first read.
