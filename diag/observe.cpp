@@ -154,10 +154,7 @@ std::string Signature(const std::string& path) {
   using VerifyProc = LONG(WINAPI*)(HWND, GUID*, void*);
   const auto verify = SystemFunction<VerifyProc>(L"wintrust.dll", "WinVerifyTrust");
   if (!verify) return "unknown";
-  std::wstring wide(path.size() + 1, L'\0');
-  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, path.c_str(),
-                                                      static_cast<int>(path.size()), &wide[0],
-                                                      static_cast<int>(wide.size()))));
+  const std::wstring wide = AnsiToWide(path);
   WINTRUST_FILE_INFO file = {};
   file.cbStruct = sizeof(file);
   file.pcwszFilePath = wide.c_str();

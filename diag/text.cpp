@@ -1,7 +1,6 @@
 #include "diag/text.h"
 
 #include <cstdio>
-#include <vector>
 
 namespace {
 
@@ -90,19 +89,33 @@ std::string ShortenEnd(const std::string& text, size_t limit) {
   return text.substr(0, FitStart(text, limit < 3 ? 0 : limit - 3)) + "...";
 }
 
-std::string AnsiToUtf8(const std::string& text) {
-  if (text.empty()) return text;
+std::wstring AnsiToWide(const std::string& text) {
+  if (text.empty()) return std::wstring();
   const int size = static_cast<int>(text.size());
   const int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-  if (wide <= 0) return std::string();
-  std::vector<wchar_t> buffer(static_cast<size_t>(wide));
-  MultiByteToWideChar(CP_ACP, 0, text.data(), size, buffer.data(), wide);
+  if (wide <= 0) return std::wstring();
+  std::wstring result(static_cast<size_t>(wide), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), size, &result[0], wide);
+  return result;
+}
+
+std::string WideToCodePage(const std::wstring& text, UINT codePage) {
+  if (text.empty()) return std::string();
+  const int wide = static_cast<int>(text.size());
   const int bytes =
-      WideCharToMultiByte(CP_UTF8, 0, buffer.data(), wide, nullptr, 0, nullptr, nullptr);
+      WideCharToMultiByte(codePage, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
   if (bytes <= 0) return std::string();
-  std::string utf8(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, buffer.data(), wide, &utf8[0], bytes, nullptr, nullptr);
-  return utf8;
+  std::string result(static_cast<size_t>(bytes), '\0');
+  WideCharToMultiByte(codePage, 0, text.data(), wide, &result[0], bytes, nullptr, nullptr);
+  return result;
+}
+
+std::string AnsiToUtf8(const std::string& text) {
+  return WideToCodePage(AnsiToWide(text), CP_UTF8);
+}
+
+std::string WideToUtf8(const std::wstring& text) {
+  return WideToCodePage(text, CP_UTF8);
 }
 
 std::string Bounded(const std::string& text, size_t limit) {
@@ -110,46 +123,18 @@ std::string Bounded(const std::string& text, size_t limit) {
   return ShortenMiddle(text, limit) + " (" + std::to_string(text.size()) + " bytes)";
 }
 
-std::string WideToUtf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  const int wide = static_cast<int>(text.size());
-  const int bytes =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return std::string();
-  std::string utf8(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), wide, &utf8[0], bytes, nullptr, nullptr);
-  return utf8;
-}
-
-UINT OutputCodePage() {
-  const UINT console = GetConsoleOutputCP();
-  return console != 0 ? console : GetOEMCP();
-}
-
-UINT WriteOutput(const std::string& text) {
+void WriteOutput(const std::string& text) {
   const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
-  std::wstring wide;
-  if (!text.empty()) {
-    const int size = static_cast<int>(text.size());
-    wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0)));
-    MultiByteToWideChar(CP_ACP, 0, text.data(), size, &wide[0], static_cast<int>(wide.size()));
-  }
+  const std::wstring wide = AnsiToWide(text);
   DWORD mode = 0, written = 0;
   if (GetConsoleMode(output, &mode)) {
     WriteConsoleW(output, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-    return kUnicodeConsole;
+    return;
   }
-  const UINT codePage = OutputCodePage();
-  std::string bytes;
-  if (!wide.empty()) {
-    const int size = static_cast<int>(wide.size());
-    bytes.resize(static_cast<size_t>(
-        WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr)));
-    WideCharToMultiByte(codePage, 0, wide.data(), size, &bytes[0], static_cast<int>(bytes.size()),
-                        nullptr, nullptr);
-  }
+  // A pipe or file gets the console output code page, else the OEM one.
+  const UINT console = GetConsoleOutputCP();
+  const std::string bytes = WideToCodePage(wide, console != 0 ? console : GetOEMCP());
   WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  return codePage;
 }
 
 std::string Hex16(uint16_t value) {

@@ -31,17 +31,16 @@ std::string ShortenEnd(const std::string& text, size_t limit);
 // "C:\aaa...aaa\ctl.dll (20000 bytes)".
 std::string Bounded(const std::string& text, size_t limit = kMaxShownBytes);
 
-// ANSI code page text as UTF-8, and Unicode text as UTF-8.
+// ANSI code page text as Unicode; Unicode text in a code page; both of them as UTF-8.
+std::wstring AnsiToWide(const std::string& text);
+std::string WideToCodePage(const std::wstring& text, UINT codePage);
 std::string AnsiToUtf8(const std::string& text);
 std::string WideToUtf8(const std::wstring& text);
 
 // Writes ANSI code page text to standard output so that it reads right where it lands: through
 // WriteConsoleW on a console, else in the console output code page (the OEM code page when there
-// is none). Answers the code page used (kUnicodeConsole for a console).
-constexpr UINT kUnicodeConsole = 1200;
-UINT WriteOutput(const std::string& text);
-// The code page a pipe or file gets: the console output code page, else the OEM one.
-UINT OutputCodePage();
+// is none).
+void WriteOutput(const std::string& text);
 
 std::string Hex16(uint16_t value);        // 0x014C
 std::string Hex32(uint32_t value);        // 0x0000002A
