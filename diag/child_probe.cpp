@@ -15,6 +15,7 @@
 #include "app/unmapped_code.h"
 #include "bridge/czkt05b9.h"
 #include "diag/crash_guard.h"
+#include "diag/scoped_handle.h"
 #include "diag/text.h"
 #include "support/cc_exception_memory.h"
 
@@ -38,19 +39,6 @@ class Stopwatch {
 
  private:
   LARGE_INTEGER start_;
-};
-
-struct Handle {
-  HANDLE handle = nullptr;
-  Handle() = default;
-  explicit Handle(HANDLE opened) : handle(opened == INVALID_HANDLE_VALUE ? nullptr : opened) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() { Close(); }
-  void Close() {
-    if (handle) CloseHandle(handle);
-    handle = nullptr;
-  }
 };
 
 // ---- The child ----
@@ -209,9 +197,9 @@ bool StartChild(HANDLE pipeWrite, PROCESS_INFORMATION* process) {
   const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
   if (length == 0 || length >= MAX_PATH * 2) return false;
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  const Handle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
-                               nullptr));
+  const ScopedHandle nul(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+                                     nullptr));
   if (!nul.handle) return false;
 
   HANDLE inherited[] = {nul.handle, pipeWrite};
@@ -322,21 +310,21 @@ int RunChildProbe(const char* handleText) {
 void RunProbe(Report* report, std::vector<std::string>* modules) {
   ProbeFacts& probe = report->probe;
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  Handle pipeRead, pipeWrite;
+  ScopedHandle pipeRead, pipeWrite;
   if (!CreatePipe(&pipeRead.handle, &pipeWrite.handle, &inherit, 0)) return;
   SetHandleInformation(pipeRead.handle, HANDLE_FLAG_INHERIT, 0);
 
   PROCESS_INFORMATION process = {};
   const Stopwatch stopwatch;
   if (!StartChild(pipeWrite.handle, &process)) return;
-  const Handle child(process.hProcess);
+  const ScopedHandle child(process.hProcess);
   CloseHandle(process.hThread);
   pipeWrite.Close();
 
   // The reader lives as long as the process: a pipe a grandchild keeps open may outlast us.
   static PipeReader reader;
   reader.pipe = pipeRead.handle;
-  const Handle thread(CreateThread(nullptr, 0, ReadPipe, &reader, 0, nullptr));
+  const ScopedHandle thread(CreateThread(nullptr, 0, ReadPipe, &reader, 0, nullptr));
   const DWORD limitMs = probe.timeoutSeconds * 1000;
   const bool hung = WaitForSingleObject(child.handle, limitMs) == WAIT_TIMEOUT;
   if (hung) {

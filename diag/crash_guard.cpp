@@ -5,6 +5,7 @@
 #include "app/exit_code.h"
 #include "app/stack_guard.h"
 #include "app/unmapped_code.h"
+#include "diag/text.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ CrashFacts DescribeCrash(const EXCEPTION_RECORD& record) {
           GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
           static_cast<const char*>(record.ExceptionAddress), &module)) {
     const std::string file(path, GetModuleFileNameA(module, path, sizeof(path)));
-    crash.module = file.substr(file.find_last_of('\\') + 1);
+    crash.module = FilePart(file);
     crash.offset = crash.address - reinterpret_cast<uintptr_t>(module);
   }
   return crash;

@@ -68,23 +68,6 @@ class Writer {
   size_t shown_;
 };
 
-const char* ProbeEndName(ProbeEnd end) {
-  switch (end) {
-    case ProbeEnd::kFinished:
-      return "finished";
-    case ProbeEnd::kCrashed:
-      return "crashed";
-    case ProbeEnd::kExited:
-      return "exited";
-    case ProbeEnd::kHung:
-      return "hung";
-    case ProbeEnd::kFailed:
-      return "failed";
-    default:
-      return "not_started";
-  }
-}
-
 std::string Render(const Report& report, size_t shown) {
   const Writer w(shown);
   const ProcessFacts& process = report.process;
@@ -118,7 +101,7 @@ std::string Render(const Report& report, size_t shown) {
       {"elevated", process.elevated < 0 ? json(nullptr) : json(process.elevated == 1)},
       {"current_directory", w.Text(process.currentDirectory)}};
   object["registry"] = {
-      {"key", "HKLM\\SOFTWARE\\Vantrel\\ZKT05B9"},
+      {"key", kControlKeyName},
       {"error", w.Error(registry.openError)},
       {"values",
        {{"inst_path", w.Value(registry.instPath)}, {"dll_name", w.Value(registry.dllName)}}},

@@ -11,6 +11,7 @@
 #include "diag/child_probe.h"
 #include "diag/pe_header.h"
 #include "diag/registry_probe.h"
+#include "diag/scoped_handle.h"
 #include "diag/text.h"
 #include "support/cc_string.h"
 
@@ -21,23 +22,13 @@ constexpr DWORD kMaxHeadBytes = 16 * 1024 * 1024;
 // A report names at most this many imports; a control library has a handful.
 constexpr size_t kMaxDependencies = 16;
 
-struct FileHandle {
-  HANDLE handle;
-  explicit FileHandle(HANDLE opened) : handle(opened) {}
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  ~FileHandle() {
-    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-  }
-};
-
 // The first bytes of the file, read only.
 bool ReadHead(const std::string& path, std::vector<uint8_t>* bytes) {
-  FileHandle file(CreateFileA(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size;
-  if (file.handle == INVALID_HANDLE_VALUE || !GetFileSizeEx(file.handle, &size)) return false;
+  if (!file.handle || !GetFileSizeEx(file.handle, &size)) return false;
   const DWORD wanted =
       size.QuadPart < kMaxHeadBytes ? static_cast<DWORD>(size.QuadPart) : kMaxHeadBytes;
   bytes->resize(wanted);
@@ -58,11 +49,6 @@ bool SameName(const std::string& a, const std::string& b) {
                         b.c_str(), static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
-std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.find_last_of('\\');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 bool IsApiSet(const std::string& name) {
   return StartsWith(name, "api-ms-") || StartsWith(name, "ext-ms-");
 }
@@ -74,11 +60,6 @@ bool CanBeFound(const std::string& name) {
   if (GetModuleHandleA(name.c_str())) return true;
   char found[MAX_PATH];
   return SearchPathA(nullptr, name.c_str(), nullptr, sizeof(found), found, nullptr) > 0;
-}
-
-bool IsFile(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // What the file's headers tell, and where each import came from: the directory of the module
@@ -95,13 +76,13 @@ void ObserveFile(Report* report, const std::vector<std::string>& modules) {
   load.headerRead = true;
   load.isImage = header.isImage;
   load.machine = header.machine;
-  const std::string libraryDirectory = DirectoryOf(report->path.text);
+  const std::string libraryDirectory = DirectoryPart(report->path.text);
   for (const std::string& name : header.imports) {
     Dependency dependency;
     dependency.name = name;
     for (const std::string& module : modules) {
-      const std::string file = module.substr(module.find_last_of('\\') + 1);
-      if (SameName(file, name)) dependency.directory = DirectoryOf(module);
+      const std::string file = FilePart(module);
+      if (SameName(file, name)) dependency.directory = DirectoryPart(module);
     }
     if (dependency.directory.empty() && IsApiSet(name)) dependency.directory = "(API set)";
     if (load.outcome == Outcome::kOk && load.dependencies.size() < kMaxDependencies) {

@@ -44,19 +44,16 @@ ValueFacts ObserveValue(CcRegistry& key, const char* name) {
   return facts;
 }
 
-std::string ReadText(CcRegistry& key, const char* name, bool* present) {
-  DWORD type = REG_NONE, size = 0;
-  *present = key.QueryValue(name, &type, &size) == ERROR_SUCCESS;
-  const CcString text = key.ReadString(name, "", 0);
-  return std::string(text.Text(), static_cast<size_t>(text.Length()));
-}
-
 bool LookIn(CcRegistry& key, const char* where, ElsewhereFacts* facts) {
   if (!key.HoldsKey()) return false;
   facts->keyPresent = true;
   facts->where = where;
-  facts->instPath = ReadText(key, CZKT05B9::kDirectoryValue, &facts->hasInstPath);
-  facts->dllName = ReadText(key, CZKT05B9::kFileValue, &facts->hasDllName);
+  const ValueFacts instPath = ObserveValue(key, CZKT05B9::kDirectoryValue);
+  const ValueFacts dllName = ObserveValue(key, CZKT05B9::kFileValue);
+  facts->instPath = instPath.text;
+  facts->hasInstPath = instPath.present;
+  facts->dllName = dllName.text;
+  facts->hasDllName = dllName.present;
   return true;
 }
 

@@ -137,6 +137,20 @@ void WriteOutput(const std::string& text) {
   WriteFile(output, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
+std::string DirectoryPart(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string FilePart(const std::string& path) {
+  return path.substr(path.find_last_of("\\/") + 1);
+}
+
+bool IsFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 std::string Hex16(uint16_t value) {
   char text[8];
   std::snprintf(text, sizeof(text), "0x%04X", static_cast<unsigned>(value));

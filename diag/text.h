@@ -42,6 +42,12 @@ std::string WideToUtf8(const std::wstring& text);
 // is none).
 void WriteOutput(const std::string& text);
 
+// The folder and the file name of a path (cut at its last backslash or slash), and whether it
+// names a file (not a folder).
+std::string DirectoryPart(const std::string& path);
+std::string FilePart(const std::string& path);
+bool IsFile(const std::string& path);
+
 std::string Hex16(uint16_t value);        // 0x014C
 std::string Hex32(uint32_t value);        // 0x0000002A
 std::string HexAddress(uintptr_t value);  // 0x00007FF612340000

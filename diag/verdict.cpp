@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr char kKeyName[] = "HKLM\\SOFTWARE\\Vantrel\\ZKT05B9";
 constexpr size_t kMaxVerdictPathBytes = 100;
 // A fix made of reg add lines goes into the verdict when it is no longer than this.
 constexpr size_t kMaxInlineFixBytes = 190;
@@ -47,22 +46,8 @@ std::string Quoted(const std::string& text) {
 std::string RegAdd(const char* name, const std::string& data) {
   std::string quoted = data;
   if (!quoted.empty() && quoted.back() == '\\') quoted += '\\';
-  return std::string("reg add \"") + kKeyName + "\" /v " + name + " /t REG_SZ /d \"" + quoted +
-         "\" /reg:64 /f";
-}
-
-std::string DirectoryPart(const std::string& path) {
-  const size_t slash = path.find_last_of("\\/");
-  return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
-std::string FilePart(const std::string& path) {
-  return path.substr(path.find_last_of("\\/") + 1);
-}
-
-bool IsFile(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  return std::string("reg add \"") + kControlKeyName + "\" /v " + name + " /t REG_SZ /d \"" +
+         quoted + "\" /reg:64 /f";
 }
 
 std::string Trimmed(const std::string& text, const char* characters) {
@@ -283,26 +268,27 @@ Finding KeyFinding(const RegistryFacts& registry) {
         copy.keyPresent ? "; the copy under " + copy.where + " is not read" : std::string();
     if (error == ERROR_ACCESS_DENIED) {
       return {Cause::kKeyAccessDenied,
-              std::string("this account may not read ") + kKeyName + " (error 5)" + stale,
+              std::string("this account may not read ") + kControlKeyName + " (error 5)" + stale,
               {}};
     }
     return {Cause::kKeyUnreadable,
-            std::string("cannot open ") + kKeyName + ": " + ErrorText(registry.openError) + stale,
+            std::string("cannot open ") + kControlKeyName + ": " + ErrorText(registry.openError) +
+                stale,
             {}};
   }
   if (registry.view32.keyPresent) {
-    return {
-        Cause::kOnly32BitView,
-        std::string("the key ") + kKeyName + " is only in the 32-bit registry view (WOW6432Node)",
-        CopyCommands(registry.view32)};
+    return {Cause::kOnly32BitView,
+            std::string("the key ") + kControlKeyName +
+                " is only in the 32-bit registry view (WOW6432Node)",
+            CopyCommands(registry.view32)};
   }
   if (registry.user.keyPresent) {
     return {Cause::kOnlyCurrentUser,
-            "the key is only under " + registry.user.where +
-                "\\SOFTWARE\\Vantrel\\ZKT05B9, not under HKEY_LOCAL_MACHINE",
+            "the key is only under " + registry.user.where + "\\" + CZKT05B9::kKeyPath +
+                ", not under HKEY_LOCAL_MACHINE",
             CopyCommands(registry.user)};
   }
-  return {Cause::kKeyMissing, std::string("the key ") + kKeyName + " does not exist", {}};
+  return {Cause::kKeyMissing, std::string("the key ") + kControlKeyName + " does not exist", {}};
 }
 
 // ---- The steps ----
@@ -503,21 +489,27 @@ std::string ElsewhereLine(const char* where, const ElsewhereFacts& facts) {
          (facts.hasDllName ? "present" : "missing");
 }
 
-const char* ProbeEndName(ProbeEnd end) {
-  switch (end) {
-    case ProbeEnd::kFinished:
-      return "finished";
-    case ProbeEnd::kCrashed:
-      return "crashed";
-    case ProbeEnd::kExited:
-      return "ended by the library";
-    case ProbeEnd::kHung:
-      return "ended at the time limit";
-    case ProbeEnd::kFailed:
-      return "failed itself";
-    default:
-      return "not started";
+// How the probe ended: the JSON's token and the text report's words.
+struct ProbeEndNames {
+  ProbeEnd end;
+  const char* token;
+  const char* words;
+};
+
+constexpr ProbeEndNames kProbeEnds[] = {
+    {ProbeEnd::kFinished, "finished", "finished"},
+    {ProbeEnd::kCrashed, "crashed", "crashed"},
+    {ProbeEnd::kExited, "exited", "ended by the library"},
+    {ProbeEnd::kHung, "hung", "ended at the time limit"},
+    {ProbeEnd::kFailed, "failed", "failed itself"},
+    {ProbeEnd::kNotStarted, "not_started", "not started"},
+};
+
+const ProbeEndNames& NamesOf(ProbeEnd end) {
+  for (const ProbeEndNames& names : kProbeEnds) {
+    if (names.end == end) return names;
   }
+  return kProbeEnds[sizeof(kProbeEnds) / sizeof(kProbeEnds[0]) - 1];
 }
 
 }  // namespace
@@ -572,6 +564,10 @@ const char* OutcomeName(Outcome outcome) {
   }
 }
 
+const char* ProbeEndName(ProbeEnd end) {
+  return NamesOf(end).token;
+}
+
 const char* CauseName(Cause cause) {
   return CauseOf(cause).token;
 }
@@ -592,7 +588,7 @@ std::string RenderText(const Report& report) {
   text += "  time " + process.time + ", current directory \"" +
           Bounded(EscapeText(process.currentDirectory)) + "\"\n";
 
-  text += std::string("registry: ") + kKeyName + " (64-bit view): ";
+  text += std::string("registry: ") + kControlKeyName + " (64-bit view): ";
   if (registry.openError.code != 0) {
     text += "cannot open: " + ErrorText(registry.openError) + "\n";
   } else {
@@ -615,7 +611,7 @@ std::string RenderText(const Report& report) {
   }
 
   const ProbeFacts& probe = report.probe;
-  text += std::string("probe: ") + ProbeEndName(probe.end) + ", exit code " +
+  text += std::string("probe: ") + NamesOf(probe.end).words + ", exit code " +
           std::to_string(probe.exitCode) + ", last step " +
           (probe.lastStep.empty() ? "none" : probe.lastStep) + ", limit " +
           std::to_string(probe.timeoutSeconds) + " s (" + Milliseconds(probe.milliseconds) + ")\n";

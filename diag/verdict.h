@@ -9,6 +9,8 @@
 #include "diag/report.h"
 
 constexpr size_t kMaxVerdictBytes = 299;
+// The control key as reports and reg add lines name it.
+constexpr char kControlKeyName[] = "HKLM\\SOFTWARE\\Vantrel\\ZKT05B9";
 // The text report stays under this whatever the registry holds.
 constexpr size_t kMaxReportBytes = 8000;
 
@@ -19,6 +21,8 @@ void Conclude(Report* report);
 const char* CauseName(Cause cause);
 // The outcome's name in both report forms: "ok", "failed", "crashed" or "not_reached".
 const char* OutcomeName(Outcome outcome);
+// How the probe ended, as the JSON spells it: "finished", "hung", "exited" and the like.
+const char* ProbeEndName(ProbeEnd end);
 
 // The verdict line, then one line or more per step.
 std::string RenderText(const Report& report);
