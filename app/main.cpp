@@ -3,11 +3,16 @@
 
 #include "app/command_tail.h"
 #include "app/dispatch.h"
+#include "app/exit_code.h"
 #include "app/failed_call.h"
 #include "app/unmapped_code.h"
+#include "app/write_lock.h"
 #include "bridge/czkt05b9.h"
 
 namespace {
+
+// Defined before the bridge, so that it is let go of only after the library is unloaded.
+WriteLock g_writeLock;
 
 // Constructed empty at start-up; its destructor runs from the exit list after WinMain returns,
 // unloading the control library and freeing its path.
@@ -35,5 +40,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   SetUnhandledExceptionFilter(EndOnCrash);
 
   // The runtime's lpCmdLine follows rules of its own; the tail is cut from the real line.
-  return DispatchCommandGuarded(g_bridge, FindCommandTail(GetCommandLineA()));
+  const char* tail = FindCommandTail(GetCommandLineA());
+  // A write while another runs would reach the library twice at once: refused before the load.
+  if (IsWriteCommand(tail) && !g_writeLock.Take()) return kExitControlFailed;
+  return DispatchCommandGuarded(g_bridge, tail);
 }

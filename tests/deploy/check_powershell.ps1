@@ -53,8 +53,16 @@ foreach ($file in $files) {
     Test-Source $file.FullName ([IO.File]::ReadAllText($file.FullName, [Text.Encoding]::GetEncoding(28591)))
 }
 
-# A module manifest must load, and name both editions: Windows PowerShell 5.1 and PowerShell 7.
-foreach ($manifest in $files | Where-Object Extension -eq '.psd1') {
+# A module manifest (the .psd1 named as its folder; the others are data files, which must load
+# as such) must load, and name both editions: Windows PowerShell 5.1 and PowerShell 7.
+foreach ($data in $files | Where-Object { $_.Extension -eq '.psd1' -and $_.BaseName -ne $_.Directory.Name }) {
+    try {
+        $null = Import-PowerShellDataFile -LiteralPath $data.FullName -ErrorAction Stop
+    } catch {
+        $problems.Add("$($data.FullName): $($_.Exception.Message)")
+    }
+}
+foreach ($manifest in $files | Where-Object { $_.Extension -eq '.psd1' -and $_.BaseName -eq $_.Directory.Name }) {
     try {
         $module = Test-ModuleManifest -Path $manifest.FullName -ErrorAction Stop
         foreach ($edition in 'Desktop', 'Core') {

@@ -341,6 +341,28 @@ TEST_F(SystemTest, FindsTheLibraryThroughTheRegistry) {
   }
 }
 
+// Another process's write holds the lock: a write is refused before the load, a read is not.
+// A lock whose holder ended without letting go serves the next write.
+TEST_F(SystemTest, WriteWhileAnotherWriteRunsEndsWith100Unloaded) {
+  const wchar_t* name = L"Global\\quickboot-write";
+  HANDLE held = CreateMutexW(nullptr, TRUE, name);
+  ASSERT_NE(held, nullptr);
+  for (const char* tail : {"/1", "/0", "/1 "}) {
+    const bool writes = tail[2] == '\0';
+    Expect(Installed(), Line(tail), {"2"}, writes ? kFailed : 0, writes ? kNotLoaded : kReadOnly);
+  }
+  Expect(Installed(), "quickboot.exe /g", {"2"}, 1, kReadOnly);
+  ReleaseMutex(held);
+  const auto takeAndEnd = [](void* lock) -> DWORD { return WaitForSingleObject(lock, 0); };
+  HANDLE holder = CreateThread(nullptr, 0, takeAndEnd, held, 0, nullptr);
+  ASSERT_NE(holder, nullptr);
+  WaitForSingleObject(holder, INFINITE);
+  CloseHandle(holder);
+  Expect(Installed(), "quickboot.exe /1", {"0"}, 0, ReadThenWrite("2"));
+  CloseHandle(held);
+  Expect(Installed(), "quickboot.exe /0", {"2"}, 0, ReadThenWrite("0"));
+}
+
 TEST_F(SystemTest, DirectoryEndingInATrailByteBackslashGetsASeparator) {
   char expected[16] = "";
   GetEnvironmentVariableA("QB_EXPECT_ACP", expected, sizeof(expected));
