@@ -15,11 +15,6 @@ uintptr_t __stack_chk_guard = 0x5F3B9C2E74D1A600;
   EndOnSmashedStack();
 }
 
-// A checked memory or string call would have written past its buffer.
-[[noreturn]] void __chk_fail() {
-  EndOnSmashedStack();
-}
-
 }  // extern "C"
 
 namespace {

@@ -1,10 +1,9 @@
-// The stack protector's guard word and failure paths (-fstack-protector-strong, _FORTIFY_SOURCE),
-// in place of the runtime's (libssp), which print a message and abort. Each program that links
+// The stack protector's guard word and failure path (-fstack-protector-strong), in place of the
+// runtime's (libssp), which prints a message and aborts. Each program that links
 // stack_guard.cpp says how it ends on a smashed stack by defining EndOnSmashedStack.
 #pragma once
 
-// Called when a guard word was overwritten or a checked call would have written past its
-// buffer; must end the process without returning.
+// Called when a guard word was overwritten; must end the process without returning.
 [[noreturn]] void EndOnSmashedStack();
 
 // Windows' fast-fail request (the __fastfail intrinsic, which mingw-w64 does not offer): the

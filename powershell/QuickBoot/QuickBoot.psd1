@@ -10,4 +10,12 @@
     CmdletsToExport = @()
     VariablesToExport = @()
     AliasesToExport = @()
+    # The data a PowerShell repository shows. The release adds LicenseUri and ProjectUri when the
+    # build's QB_LICENSE_URI and QB_PROJECT_URI are set, and stamps ModuleVersion.
+    PrivateData = @{
+        PSData = @{
+            Tags = @('QuickBoot', 'Firmware', 'Boot', 'Intune', 'ConfigMgr', 'Windows', 'PSEdition_Desktop', 'PSEdition_Core')
+            ReleaseNotes = 'Reads and sets the quick-boot switch through quickboot.exe (installed by the quickboot MSI, or named with -Path); results are QuickBoot.Result objects with a status line for management tools. See README.md in the release.'
+        }
+    }
 }

@@ -2,7 +2,8 @@
 // quickboot.exe, it must end with 100 and write nothing when its command tail asks for
 //   (empty)  an exception that nothing catches (the replaced default terminate handler);
 //   smash    a write past a stack buffer (the stack protector's failure path);
-//   overrun  a checked copy past a stack buffer (_FORTIFY_SOURCE's failure path).
+//   overrun  a library call (memset) past a stack buffer (the stack protector's failure path, on
+//            return).
 #include <windows.h>
 
 #include <cstring>
