@@ -67,8 +67,8 @@ const CauseRow kCauses[] = {
      "The library is built for another processor (for example 32-bit x86).",
      "install the vendor's 64-bit (x86-64) library"},
     {Cause::kDependencyMissing, "dependency_missing",
-     "A DLL the library needs cannot be found; one lying beside the library does not count, as "
-     "the loader does not look there.",
+     "A DLL the library needs is neither beside the library nor in the system folder; a copy "
+     "on PATH or in the current folder does not count, as the loader does not look there.",
      "install what it needs (often a C++ runtime package)"},
     {Cause::kBlockedByPolicy, "blocked_by_policy",
      "A policy refused the load: Smart App Control, WDAC, AppLocker or an antivirus (errors "

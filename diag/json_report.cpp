@@ -141,7 +141,7 @@ std::string Render(const Report& report, size_t shown) {
   json missing = json::array();
   for (const Dependency& dependency : load.missingDependencies) {
     missing.push_back(
-        {{"name", w.Text(dependency.name)}, {"beside_library", dependency.besideLibrary}});
+        {{"name", w.Text(dependency.name)}, {"ignored_copy", w.TextOrNull(dependency.ignoredAt)}});
   }
   object["load"] = {{"outcome", OutcomeName(load.outcome)},
                     {"error", w.Error(load.error)},

@@ -21,7 +21,7 @@
 
 #include "diag/report.h"
 
-constexpr int kJsonSchemaVersion = 1;
+constexpr int kJsonSchemaVersion = 2;
 // The JSON report stays under this whatever the registry holds.
 constexpr size_t kMaxJsonBytes = 8000;
 

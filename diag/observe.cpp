@@ -53,17 +53,36 @@ bool IsApiSet(const std::string& name) {
   return StartsWith(name, "api-ms-") || StartsWith(name, "ext-ms-");
 }
 
-// Whether the loader can find an imported DLL: an API set the system resolves, or a file on
-// the search path (the program's directory, the system's, PATH).
-bool CanBeFound(const std::string& name) {
-  if (IsApiSet(name)) return true;
-  if (GetModuleHandleA(name.c_str())) return true;
+std::string SystemFolder() {
+  char folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryA(folder, sizeof(folder));
+  return length > 0 && length < sizeof(folder) ? std::string(folder, length) : std::string();
+}
+
+// The folder where the usual search (the current directory, PATH) finds `name`; empty if none.
+std::string FoundByUsualSearch(const std::string& name) {
   char found[MAX_PATH];
-  return SearchPathA(nullptr, name.c_str(), nullptr, sizeof(found), found, nullptr) > 0;
+  const DWORD length = SearchPathA(nullptr, name.c_str(), nullptr, sizeof(found), found, nullptr);
+  return length > 0 && length < sizeof(found) ? DirectoryPart(found) : std::string();
+}
+
+// Where the loader would take an imported DLL from, by the bridge's rule: an API set the system
+// resolves; for a library named by its full path, its own folder or the system folder only;
+// for a bare name, the usual search (the program's folder, the system's, PATH). Empty: nowhere.
+std::string FoundAt(const std::string& name, const std::string& libraryPath) {
+  if (IsApiSet(name)) return "(API set)";
+  if (CZKT05B9::NamesItsFolder(libraryPath.c_str())) {
+    for (const std::string& folder : {DirectoryPart(libraryPath), SystemFolder()}) {
+      if (IsFile(folder + "\\" + name)) return folder;
+    }
+    return std::string();
+  }
+  return FoundByUsualSearch(name);
 }
 
 // What the file's headers tell, and where each import came from: the directory of the module
-// the child had loaded under that name; for a failed load, whether the loader can find it.
+// the child had loaded under that name; for a failed load, the imports the rule cannot find,
+// each with a copy the rule leaves out (on PATH, in the current directory), if there is one.
 void ObserveFile(Report* report, const std::vector<std::string>& modules) {
   LoadFacts& load = report->load;
   std::vector<uint8_t> bytes;
@@ -76,7 +95,6 @@ void ObserveFile(Report* report, const std::vector<std::string>& modules) {
   load.headerRead = true;
   load.isImage = header.isImage;
   load.machine = header.machine;
-  const std::string libraryDirectory = DirectoryPart(report->path.text);
   for (const std::string& name : header.imports) {
     Dependency dependency;
     dependency.name = name;
@@ -88,9 +106,9 @@ void ObserveFile(Report* report, const std::vector<std::string>& modules) {
     if (load.outcome == Outcome::kOk && load.dependencies.size() < kMaxDependencies) {
       load.dependencies.push_back(dependency);
     }
-    if (load.error.code == ERROR_MOD_NOT_FOUND && !CanBeFound(name) &&
+    if (load.error.code == ERROR_MOD_NOT_FOUND && FoundAt(name, report->path.text).empty() &&
         load.missingDependencies.size() < kMaxDependencies) {
-      dependency.besideLibrary = IsFile(libraryDirectory + "\\" + name);
+      dependency.ignoredAt = FoundByUsualSearch(name);
       load.missingDependencies.push_back(dependency);
     }
   }

@@ -91,7 +91,7 @@ struct ExistsFacts {
 struct Dependency {
   std::string name;
   std::string directory;
-  bool besideLibrary = false;  // not found, but lies in the library's own directory
+  std::string ignoredAt;  // not found by the rule, but a copy lies here (PATH, current directory)
 };
 
 struct LoadFacts {

@@ -337,15 +337,19 @@ Finding LoadFinding(const Report& report) {
     if (load.missingDependencies.empty()) {
       return {Cause::kDependencyMissing, start + ": a library it needs cannot be found", {}};
     }
-    std::string names;
-    bool beside = false;
+    std::string names, ignored;
     for (const Dependency& dependency : load.missingDependencies) {
       names += (names.empty() ? "" : ", ") + dependency.name;
-      beside = beside || dependency.besideLibrary;
+      if (ignored.empty()) ignored = dependency.ignoredAt;
+    }
+    if (!CZKT05B9::NamesItsFolder(report.path.text.c_str())) {
+      return {
+          Cause::kDependencyMissing, start + ": it needs " + names + ", which cannot be found", {}};
     }
     return {Cause::kDependencyMissing,
-            start + ": it needs " + names + ", which cannot be found" +
-                (beside ? " (it lies beside the library, where the loader does not look)" : ""),
+            start + ": it needs " + names +
+                ", which is neither beside the library nor in the system folder" +
+                (ignored.empty() ? "" : "; the copy in " + Quoted(ignored) + " is not used"),
             {}};
   }
   if (load.error.code == ERROR_DLL_INIT_FAILED) {
@@ -652,7 +656,11 @@ std::string RenderText(const Report& report) {
   }
   for (const Dependency& dependency : load.missingDependencies) {
     text += "  needs " + dependency.name + ": not found" +
-            (dependency.besideLibrary ? " (lies beside the library)" : "") + "\n";
+            (dependency.ignoredAt.empty()
+                 ? std::string()
+                 : " (a copy in \"" + Bounded(EscapeText(dependency.ignoredAt), 200) +
+                       "\" is not used)") +
+            "\n";
   }
 
   const ExportFacts& exports = report.exports;

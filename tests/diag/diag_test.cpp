@@ -43,10 +43,12 @@ const std::string kWork =
 const std::string kFolderDll = kWork + "\\folder.dll";
 const std::string kTextDll = kWork + "\\notes.dll";
 const std::string kLogPath = kWork + "\\ctlsim.log";
-// A library with the DLL it needs beside it, where the loader does not look.
+// A library with the DLL it needs beside it; the DLL lies elsewhere only in kBin\elsewhere.
 const std::string kBeside = kWork + "\\beside";
-const std::string kBesideFiles[] = {kBeside + "\\ctlsim_needsabsent.dll",
-                                    kBeside + "\\qbabsent.dll"};
+const std::string kBesideFiles[][2] = {
+    {kBin + "\\ctlsim_needshelper.dll", kBeside + "\\ctlsim_needshelper.dll"},
+    {kBin + "\\elsewhere\\qbhelper.dll", kBeside + "\\qbhelper.dll"}};
+const std::string kElsewhere = kBin + "\\elsewhere";
 
 // The largest reports seen, for the record.
 size_t g_largestText = 0;
@@ -209,6 +211,7 @@ struct Row {
   const char* options = "";       // for every run of the companion
   bool productHangs = false;      // quickboot.exe does not end: it is ended after kHangMs
   const char* fixLine = nullptr;  // the first reg add line of --fix
+  std::string pathFront;          // a folder put in front of PATH for every run
 };
 
 void WriteUnicodeInstPath(const std::wstring& text) {
@@ -232,13 +235,12 @@ class DiagTest : public ::testing::Test {
       std::fclose(file);
     }
     CreateDirectoryA(kBeside.c_str(), nullptr);
-    CopyFileA((kBin + "\\ctlsim_needsabsent.dll").c_str(), kBesideFiles[0].c_str(), FALSE);
-    CopyFileA((kBin + "\\ctlsim.dll").c_str(), kBesideFiles[1].c_str(), FALSE);
+    for (const auto& [from, to] : kBesideFiles) CopyFileA(from.c_str(), to.c_str(), FALSE);
   }
   static void TearDownTestSuite() {
     DeleteFileA(kTextDll.c_str());
     DeleteFileA(kLogPath.c_str());
-    for (const std::string& file : kBesideFiles) DeleteFileA(file.c_str());
+    for (const auto& [from, to] : kBesideFiles) DeleteFileA(to.c_str());
     RemoveDirectoryA(kBeside.c_str());
     RemoveDirectoryA(kFolderDll.c_str());
     RemoveDirectoryA(kWork.c_str());
@@ -260,6 +262,13 @@ class DiagTest : public ::testing::Test {
     const ScopedDeniedKey denied(machine.denyRead);
     EXPECT_EQ(denied.Denied(), machine.denyRead);
     const KeyContent written = ReadKey(kMachine64.root, kControlKey, kMachine64.view);
+
+    std::optional<ScopedEnvironmentVariable> path;
+    if (!row.pathFront.empty()) {
+      char current[8192] = "";
+      GetEnvironmentVariableA("PATH", current, sizeof(current));
+      path.emplace("PATH", (row.pathFront + ";" + current).c_str());
+    }
 
     const std::string options = *row.options ? std::string(" ") + row.options : "";
     const ProgramRun product = RunProgram(kQuickboot, "quickboot.exe /g", machine.simulation,
@@ -323,7 +332,7 @@ class DiagTest : public ::testing::Test {
                                   ? process.value("console_output_code_page", 0u)
                                   : process.value("oem_code_page", 0u);
     EXPECT_EQ(report.value("verdict", ""), ToUtf8(verdict, codePage));
-    EXPECT_EQ(report.value("schema_version", 0), 1);
+    EXPECT_EQ(report.value("schema_version", 0), 2);
     EXPECT_EQ(report.value("cause", ""), row.cause);
     EXPECT_EQ(report.value("exit_code", -1), row.exitCode);
     EXPECT_EQ(process.value("ansi_code_page", 0u), GetACP());
@@ -414,12 +423,21 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        kFailed,
        "dependency_missing",
        "error 126: it needs qbabsent.dll"},
-      {"missing dependency beside the library",
-       {Installed(Text("ctlsim_needsabsent.dll"), Text(kBeside))},
+      {"dependency beside the library",
+       {Installed(Text("ctlsim_needshelper.dll"), Text(kBeside))},
+       0,
+       "quick_boot_off",
+       "quick boot is off"},
+      {"dependency only on PATH",
+       {Installed(Text("ctlsim_needshelper.dll"))},
        kFailed,
        "dependency_missing",
-       "it needs qbabsent.dll, which cannot be found (it lies beside the library, where the loader "
-       "does not look)"},
+       "it needs qbhelper.dll, which is neither beside the library nor in the system folder; the "
+       "copy in \"",
+       "",
+       false,
+       nullptr,
+       kElsewhere},
       {"no GetVersionInfo",
        {Installed(Text("ctlsim_noversion.dll"))},
        kFailed,
