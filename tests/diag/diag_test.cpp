@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <nlohmann/json.hpp>
 
@@ -34,6 +35,11 @@ constexpr DWORD kHangMs = 4000;
 constexpr int kFailed = 100;
 constexpr size_t kMaxVerdictBytes = 299;
 constexpr size_t kMaxReportBytes = 8192;
+// The whole run of the companion with --timeout 1 and a hanging library stays under this; at ten
+// times the limit it could not.
+constexpr ULONGLONG kLimitOfOneSecondBoundMs = 8000;
+// How long a probe may take to end after its companion was killed; its library hangs for 60 s.
+constexpr DWORD kProbeGoneMs = 30000;
 
 const std::string kBin = ThisProgramDirectory();
 const std::string kQuickboot = kBin + "\\quickboot.exe";
@@ -585,6 +591,83 @@ TEST_F(DiagTest, CarriesNonAsciiTextIntoTheReport) {
   ASSERT_FALSE(missing.is_discarded());
   EXPECT_NE(missing.value("verdict", "").find(utf8Directory + "\\absent.dll"), std::string::npos)
       << missing.value("verdict", "");
+}
+
+// The id of a process that `parent` started, 0 when there is none.
+DWORD ChildOf(DWORD parent) {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  DWORD child = 0;
+  for (BOOL more = Process32First(snapshot, &entry); more && !child;
+       more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ParentProcessID == parent) child = entry.th32ProcessID;
+  }
+  CloseHandle(snapshot);
+  return child;
+}
+
+// The library's child probe serves only the companion: anything but the pipe the companion made
+// for it is a usage error that loads nothing. It keeps to its time limit, and it ends with a
+// companion that is killed while the library hangs (the hang lasts a minute).
+TEST_F(DiagTest, ProbeServesOnlyItsCompanionAndEndsWithIt) {
+  ASSERT_TRUE(WriteKey(kMachine64.root, kControlKey, kMachine64.view, Installed()));
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE pipeRead = nullptr, pipeWrite = nullptr;
+  ASSERT_TRUE(CreatePipe(&pipeRead, &pipeWrite, &inherit, 0));
+  // The probe inherits this pipe's write end under the same number: a real pipe, made by the
+  // process that started it, which is not the companion.
+  const std::string foreign = std::to_string(reinterpret_cast<uintptr_t>(pipeWrite));
+  for (const std::string& argument : {"0"s, "abc"s, "1"s, foreign, foreign + "0x"}) {
+    SCOPED_TRACE(argument);
+    const ProgramRun run = RunProgram(kDiag, "quickboot-diag.exe --child-probe " + argument, {"2"});
+    EXPECT_EQ(run.launch.exitCode, 2u);
+    EXPECT_NE(run.launch.standardError, "");
+    EXPECT_EQ(run.log, std::vector<std::string>{});
+  }
+  DWORD sent = 0;
+  EXPECT_TRUE(PeekNamedPipe(pipeRead, nullptr, 0, nullptr, &sent, nullptr));
+  EXPECT_EQ(sent, 0u);
+  CloseHandle(pipeRead);
+  CloseHandle(pipeWrite);
+
+  // A limit of 1 s: well within the bound under any load, never within it at ten times that.
+  Simulation hang = {"2"};
+  hang.exit = "hang";
+  const ULONGLONG start = GetTickCount64();
+  const ProgramRun limited = RunProgram(kDiag, "quickboot-diag.exe --quiet --timeout 1", hang);
+  const ULONGLONG elapsed = GetTickCount64() - start;
+  std::printf("a hanging library with --timeout 1: the companion ended after %llu ms\n", elapsed);
+  EXPECT_EQ(limited.launch.exitCode, static_cast<DWORD>(kFailed));
+  EXPECT_LT(elapsed, kLimitOfOneSecondBoundMs);
+
+  DeleteFileA(kLogPath.c_str());
+  const ScopedSimulation simulated(hang, kLogPath);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION companion = {};
+  std::string line = "quickboot-diag.exe --quiet --timeout 600";
+  ASSERT_TRUE(CreateProcessA(kDiag.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                             nullptr, kWork.c_str(), &startup, &companion));
+  CloseHandle(companion.hThread);
+  // Polled, as nothing signals it: the probe has called into the library, which now hangs.
+  const std::vector<std::string> hung = {"attach", "call 1 0 0"};
+  for (const ULONGLONG deadline = GetTickCount64() + kTimeoutMs;
+       ReadLines(kLogPath) != hung && GetTickCount64() < deadline;) {
+    Sleep(50);
+  }
+  ASSERT_EQ(ReadLines(kLogPath), hung);
+  const HANDLE probe =
+      OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, ChildOf(companion.dwProcessId));
+  EXPECT_NE(probe, nullptr);
+  TerminateProcess(companion.hProcess, 1);
+  WaitForSingleObject(companion.hProcess, kTimeoutMs);
+  CloseHandle(companion.hProcess);
+  if (!probe) return;
+  const bool ended = WaitForSingleObject(probe, kProbeGoneMs) == WAIT_OBJECT_0;
+  EXPECT_TRUE(ended) << "the probe outlived its companion";
+  if (!ended) TerminateProcess(probe, 1);
+  CloseHandle(probe);
 }
 
 TEST(DiagOptionsTest, AnswersItsOptions) {
