@@ -98,6 +98,10 @@ const CauseRow kCauses[] = {
     {Cause::kReadFailed, "read_failed",
      "The library refused to read the setting; the status is the vendor's own code.",
      "a question for the library's vendor"},
+    {Cause::kWriteInProgress, "write_in_progress",
+     "A write (quickboot.exe /1 or /0) is still running, one left running or one from another "
+     "kit; no second write is started and the library is not called meanwhile.",
+     "wait for the running write to end, then run again"},
     {Cause::kInternalError, "internal_error", "quickboot-diag itself failed.",
      "run it again; if it stays, report this line to quickboot's maintainers"},
 };

@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
     Report report;
     report.probe.timeoutSeconds = static_cast<uint32_t>(timeout);
     ObserveProcess(&report.process);
+    ObserveHardware(&report.hardware);
     ObserveControlLibrary(&report);
     Conclude(&report);
     const std::string output = Render(report, form);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/write_lock.h"
 #include "bridge/czkt05b9.h"
 #include "diag/child_probe.h"
 #include "diag/pe_header.h"
@@ -21,6 +22,7 @@ namespace {
 constexpr DWORD kMaxHeadBytes = 16 * 1024 * 1024;
 // A report names at most this many imports; a control library has a handful.
 constexpr size_t kMaxDependencies = 16;
+constexpr wchar_t kBiosKey[] = L"HARDWARE\\DESCRIPTION\\System\\BIOS";
 
 // The first bytes of the file, read only.
 bool ReadHead(const std::string& path, std::vector<uint8_t>* bytes) {
@@ -296,8 +298,36 @@ void ObserveProcess(ProcessFacts* facts) {
   Architectures(facts);
 }
 
+void ObserveHardware(HardwareFacts* facts) {
+  const struct {
+    const wchar_t* name;
+    std::wstring* text;
+  } values[] = {{L"SystemManufacturer", &facts->manufacturer},
+                {L"SystemProductName", &facts->model},
+                {L"BIOSVersion", &facts->firmwareVersion},
+                {L"BIOSReleaseDate", &facts->firmwareDate}};
+  for (const auto& value : values) {
+    wchar_t text[256] = {};
+    DWORD bytes = sizeof(text) - sizeof(wchar_t);
+    // A list keeps its first string; a value too long for the buffer counts as missing.
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kBiosKey, value.name,
+                     RRF_RT_REG_SZ | RRF_RT_REG_MULTI_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, text,
+                     &bytes) != ERROR_SUCCESS) {
+      continue;
+    }
+    std::wstring wide(text);
+    size_t cut = std::min(wide.size(), kMaxIdentityChars);
+    if (cut > 0 && cut < wide.size() && IS_HIGH_SURROGATE(wide[cut - 1])) --cut;
+    *value.text = wide.substr(0, cut);
+  }
+}
+
 void ObserveControlLibrary(Report* report) {
   ObserveRegistry(&report->registry);
+  // Checked before anything is loaded: quickboot.exe /1 and /0 hold it while they run.
+  const ScopedHandle lock(OpenMutexW(SYNCHRONIZE, FALSE, kWriteLockName));
+  report->writeInProgress = lock.handle || GetLastError() == ERROR_ACCESS_DENIED;
+  if (report->writeInProgress) return;
   std::vector<std::string> modules;
   RunProbe(report, &modules);
   ComposedPathFacts(report);

@@ -473,6 +473,11 @@ std::string Milliseconds(double value) {
   return text;
 }
 
+// An identity text in the report's ANSI code page, control characters escaped.
+std::string IdentityText(const std::wstring& text) {
+  return EscapeText(WideToCodePage(text, CP_ACP));
+}
+
 std::string ValueLine(const char* name, const ValueFacts& value) {
   std::string line = std::string("  ") + name + ": ";
   if (!value.present) return line + "missing";
@@ -536,6 +541,12 @@ void Conclude(Report* report) {
                  answer,
                  {}};
     }
+  } else if (report->writeInProgress) {
+    finding = {Cause::kWriteInProgress,
+               "a write (quickboot.exe /1 or /0) holds the lock Global\\quickboot-write, so the "
+               "library was not loaded",
+               {}};
+    report->exitCode = kExitControlFailed;
   } else {
     finding = FailureFinding(*report);
     // Ended by the library, the process answers what the library chose, as quickboot.exe does.
@@ -591,6 +602,12 @@ std::string RenderText(const Report& report) {
           "\n";
   text += "  time " + process.time + ", current directory \"" +
           Bounded(EscapeText(process.currentDirectory)) + "\"\n";
+  const HardwareFacts& hardware = report.hardware;
+  text += "machine: manufacturer \"" + IdentityText(hardware.manufacturer) + "\", model \"" +
+          IdentityText(hardware.model) + "\", firmware \"" +
+          IdentityText(hardware.firmwareVersion) + "\" of \"" +
+          IdentityText(hardware.firmwareDate) + "\"\n";
+  if (report.writeInProgress) text += "write lock: held by a running write; nothing loaded\n";
 
   text += std::string("registry: ") + kControlKeyName + " (64-bit view): ";
   if (registry.openError.code != 0) {

@@ -218,6 +218,23 @@ struct Row {
   bool productHangs = false;      // quickboot.exe does not end: it is ended after kHangMs
   const char* fixLine = nullptr;  // the first reg add line of --fix
   std::string pathFront;          // a folder put in front of PATH for every run
+  bool writeLocked = false;       // the test holds the write lock: quickboot.exe /1 is run
+};
+
+// Holds the write lock that quickboot.exe /1 and /0 take, when asked to.
+class ScopedWriteLock {
+ public:
+  explicit ScopedWriteLock(bool hold)
+      : handle_(hold ? CreateMutexW(nullptr, TRUE, L"Global\\quickboot-write") : nullptr) {}
+  ScopedWriteLock(const ScopedWriteLock&) = delete;
+  ScopedWriteLock& operator=(const ScopedWriteLock&) = delete;
+  ~ScopedWriteLock() {
+    if (handle_) CloseHandle(handle_);
+  }
+  bool Held() const { return handle_ != nullptr; }
+
+ private:
+  HANDLE handle_;
 };
 
 void WriteUnicodeInstPath(const std::wstring& text) {
@@ -269,6 +286,8 @@ class DiagTest : public ::testing::Test {
     EXPECT_EQ(denied.Denied(), machine.denyRead);
     const KeyContent written = ReadKey(kMachine64.root, kControlKey, kMachine64.view);
 
+    const ScopedWriteLock lock(row.writeLocked);
+    EXPECT_EQ(lock.Held(), row.writeLocked);
     std::optional<ScopedEnvironmentVariable> path;
     if (!row.pathFront.empty()) {
       char current[8192] = "";
@@ -277,8 +296,11 @@ class DiagTest : public ::testing::Test {
     }
 
     const std::string options = *row.options ? std::string(" ") + row.options : "";
-    const ProgramRun product = RunProgram(kQuickboot, "quickboot.exe /g", machine.simulation,
-                                          row.productHangs ? kHangMs : kTimeoutMs);
+    // A write meets the lock (a read would not); the product answers as the companion does.
+    const ProgramRun product =
+        RunProgram(kQuickboot, row.writeLocked ? "quickboot.exe /1" : "quickboot.exe /g",
+                   machine.simulation, row.productHangs ? kHangMs : kTimeoutMs);
+    if (row.writeLocked) EXPECT_EQ(product.log, std::vector<std::string>{});
     const ProgramRun text = RunProgram(kDiag, "quickboot-diag.exe" + options, machine.simulation);
     const ProgramRun json =
         RunProgram(kDiag, "quickboot-diag.exe --json" + options, machine.simulation);
@@ -299,6 +321,7 @@ class DiagTest : public ::testing::Test {
         reads += event == "call 1 0 0" ? 1 : 0;
       }
       EXPECT_LE(reads, 1);
+      if (row.writeLocked) EXPECT_EQ(run->log, std::vector<std::string>{}) << "loaded";
     }
     EXPECT_EQ(ReadKey(kMachine64.root, kControlKey, kMachine64.view), written);
 
@@ -444,6 +467,16 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        false,
        nullptr,
        kElsewhere},
+      {"a write holds the lock",
+       {Installed(), {"2"}},
+       kFailed,
+       "write_in_progress",
+       "holds the lock Global\\quickboot-write, so the library was not loaded",
+       "",
+       false,
+       nullptr,
+       {},
+       true},
       {"no GetVersionInfo",
        {Installed(Text("ctlsim_noversion.dll"))},
        kFailed,
@@ -591,6 +624,76 @@ TEST_F(DiagTest, CarriesNonAsciiTextIntoTheReport) {
   ASSERT_FALSE(missing.is_discarded());
   EXPECT_NE(missing.value("verdict", "").find(utf8Directory + "\\absent.dll"), std::string::npos)
       << missing.value("verdict", "");
+}
+
+// Sets the firmware's identity values in the registry for its scope (a null text: the value is
+// missing), then puts back what was there.
+class ScopedBiosValues {
+ public:
+  struct Value {
+    const wchar_t* name;
+    DWORD type;
+    std::wstring data;  // with its terminating NULs
+  };
+  explicit ScopedBiosValues(const std::vector<Value>& values) {
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kBiosKey, 0, KEY_READ | KEY_SET_VALUE | KEY_WOW64_64KEY,
+                  &key_);
+    for (const Value& value : values) {
+      Value saved = {value.name, REG_NONE, std::wstring(512, L'\0')};
+      DWORD bytes = static_cast<DWORD>(saved.data.size() * sizeof(wchar_t));
+      if (RegQueryValueExW(key_, value.name, nullptr, &saved.type,
+                           reinterpret_cast<BYTE*>(&saved.data[0]), &bytes) != ERROR_SUCCESS) {
+        saved.type = REG_NONE;
+      }
+      saved.data.resize(bytes / sizeof(wchar_t));
+      saved_.push_back(saved);
+      written_ = Set(value) && written_;
+    }
+  }
+  ScopedBiosValues(const ScopedBiosValues&) = delete;
+  ScopedBiosValues& operator=(const ScopedBiosValues&) = delete;
+  ~ScopedBiosValues() {
+    for (const Value& value : saved_) Set(value);
+    if (key_) RegCloseKey(key_);
+  }
+  bool Written() const { return key_ && written_; }
+
+ private:
+  static constexpr wchar_t kBiosKey[] = L"HARDWARE\\DESCRIPTION\\System\\BIOS";
+  bool Set(const Value& value) const {
+    if (value.type == REG_NONE) {
+      const LONG status = RegDeleteValueW(key_, value.name);
+      return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+    }
+    return RegSetValueExW(key_, value.name, 0, value.type,
+                          reinterpret_cast<const BYTE*>(value.data.data()),
+                          static_cast<DWORD>(value.data.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+  }
+  HKEY key_ = nullptr;
+  bool written_ = true;
+  std::vector<Value> saved_;
+};
+
+// The machine as its firmware names it: each value as the registry holds it, cut to 64
+// characters, the first of a list, empty when missing; the JSON carries it as \u escapes.
+TEST_F(DiagTest, NamesTheMachineAsItsFirmwareDoes) {
+  const std::wstring longName = L"Tellwright Systems " + std::wstring(60, L'x');
+  const ScopedBiosValues values(
+      {{L"SystemManufacturer", REG_SZ, longName + L'\0'},
+       {L"SystemProductName", REG_SZ, std::wstring(L"Mod\u00e8le \u03a9-7") + L'\0'},
+       {L"BIOSVersion", REG_MULTI_SZ, std::wstring(L"TW1.2\0second\0\0", 14)},
+       {L"BIOSReleaseDate", REG_NONE, {}}});
+  ASSERT_TRUE(values.Written());
+  const Json report = Check({"named machine", {Installed(), {"2"}}, 1, "quick_boot_on", "is on"});
+  ASSERT_FALSE(report.is_discarded());
+  EXPECT_EQ(report.value("manufacturer", ""), "Tellwright Systems " + std::string(45, 'x'));
+  EXPECT_EQ(report.value("model", ""), "Mod\xC3\xA8le \xCE\xA9-7");
+  EXPECT_EQ(report.value("firmware_version", ""), "TW1.2");
+  EXPECT_EQ(report.value("firmware_date", "?"), "");
+  const ProgramRun text = RunProgram(kDiag, "quickboot-diag.exe", {"2"});
+  EXPECT_NE(text.launch.standardOutput.find("manufacturer \"Tellwright Systems xxx"),
+            std::string::npos)
+      << text.launch.standardOutput;
 }
 
 // The id of a process that `parent` started, 0 when there is none.
