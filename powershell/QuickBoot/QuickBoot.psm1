@@ -543,45 +543,53 @@ function Invoke-Remote {
     param([string]$CommandName, [hashtable]$Parameters, [string[]]$ComputerName,
         [System.Management.Automation.Runspaces.PSSession[]]$Session, [int]$ThrottleLimit,
         [System.Collections.IDictionary]$Connection)
+    $ssh = $Connection.ContainsKey('SSHTransport') -and $Connection['SSHTransport']
     $targets = @()
-    foreach ($name in $ComputerName) { $targets += @{ Name = $name; Session = $null; Answer = $null; Why = '' } }
-    foreach ($one in $Session) { $targets += @{ Name = $one.ComputerName; Session = $one; Answer = $null; Why = '' } }
-    $invoke = @{
-        ScriptBlock = $script:RemoteCall
-        ArgumentList = @($CommandName, $Parameters)
-        ThrottleLimit = $ThrottleLimit
-    }
+    foreach ($name in $ComputerName) { $targets += @{ Name = $name; Session = $null; Owned = $false; Answer = $null; Why = ''; ByName = -not $ssh } }
+    foreach ($one in $Session) { $targets += @{ Name = $one.ComputerName; Session = $one; Owned = $false; Answer = $null; Why = ''; ByName = $false } }
+    $invoke = @{ ScriptBlock = $script:RemoteCall; ArgumentList = @($CommandName, $Parameters); ThrottleLimit = $ThrottleLimit }
     $failures = @()
     $answers = @()
-    $open = @($targets | Where-Object { $_.Session -and $_.Session.State -eq 'Opened' })
-    foreach ($target in $targets | Where-Object { $_.Session -and $_.Session.State -ne 'Opened' }) {
-        $target.Why = "the session to $($target.Name) is $($target.Session.State)"
-    }
     Write-Verbose "Running $CommandName on $(@($targets).Count) machine(s), at most $ThrottleLimit at a time"
-    if ($open.Count -gt 0) {
-        $invoke.Session = @($open | ForEach-Object { $_.Session })
-        $answers += Invoke-Reaching $invoke ([ref]$failures)
-        $invoke.Remove('Session')
-    }
-    if (@($ComputerName).Count -gt 0) {
-        # Over SSH (PowerShell 7) with its port, user and key; else over WinRM with the credential.
-        if ($Connection.ContainsKey('SSHTransport') -and $Connection['SSHTransport']) {
-            $invoke.HostName = $ComputerName
-            foreach ($name in 'Port', 'UserName', 'KeyFilePath') {
-                if ($Connection.ContainsKey($name)) { $invoke[$name] = $Connection[$name] }
+    try {
+        if ($ssh) {
+            # Invoke-Command takes no throttle over SSH: a session each, then all at once.
+            foreach ($target in $targets | Where-Object { -not $_.Session }) {
+                $open = @{ HostName = $target.Name; ErrorAction = 'Stop' }
+                foreach ($name in 'Port', 'UserName', 'KeyFilePath') {
+                    if ($Connection.ContainsKey($name)) { $open[$name] = $Connection[$name] }
+                }
+                try {
+                    $target.Session = New-PSSession @open
+                    $target.Owned = $true
+                } catch {
+                    $target.Why = Format-Line $_.Exception.Message.Trim()
+                }
             }
-        } else {
+        }
+        foreach ($target in $targets | Where-Object { $_.Session -and $_.Session.State -ne 'Opened' }) {
+            $target.Why = "the session to $($target.Name) is $($target.Session.State)"
+        }
+        $opened = @($targets | Where-Object { $_.Session -and $_.Session.State -eq 'Opened' } | ForEach-Object { $_.Session })
+        if ($opened.Count -gt 0) {
+            $invoke.Session = $opened
+            $answers += Invoke-Reaching $invoke ([ref]$failures)
+            $invoke.Remove('Session')
+        }
+        if (-not $ssh -and @($ComputerName).Count -gt 0) {
             $invoke.ComputerName = $ComputerName
             if ($Connection.ContainsKey('Credential')) { $invoke.Credential = $Connection['Credential'] }
+            $answers += Invoke-Reaching $invoke ([ref]$failures)
         }
-        $answers += Invoke-Reaching $invoke ([ref]$failures)
+    } finally {
+        foreach ($target in $targets | Where-Object { $_.Owned }) { Remove-PSSession -Session $target.Session }
     }
     foreach ($answer in $answers) {
         $runspace = $answer.PSObject.Properties['RunspaceId']
         $reached = $answer.PSObject.Properties['PSComputerName']
         $target = $targets | Where-Object {
             $null -eq $_.Answer -and (($_.Session -and $runspace -and $_.Session.InstanceId -eq $runspace.Value) -or
-                (-not $_.Session -and $reached -and $_.Name -eq $reached.Value))
+                ($_.ByName -and $reached -and $_.Name -eq $reached.Value))
         } | Select-Object -First 1
         if ($target) { $target.Answer = $answer }
     }

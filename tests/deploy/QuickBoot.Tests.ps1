@@ -369,11 +369,14 @@ Describe 'The QuickBoot module' {
         { Get-QuickBoot 30 } | Should -Throw -ErrorId 'PositionalParameterNotFound,Get-QuickBoot'
     }
 
-    It '-Verbose tells the places looked at, the command, its exit code and the time' {
-        Reset-Machine '2'
-        $lines = @(Get-QuickBoot -Verbose 4>&1 | Where-Object { $_ -is [System.Management.Automation.VerboseRecord] } | ForEach-Object Message)
+    # Also the companion's own limit, below the module's wait for it.
+    It '-Verbose tells the places looked at, the commands, their exit codes and the time' {
+        Reset-Machine '0' $false
+        Set-Companion $Usual 'fake'
+        $lines = @(Get-QuickBoot -Verbose 4>&1 2>$null | Where-Object { $_ -is [System.Management.Automation.VerboseRecord] } | ForEach-Object Message)
         $lines -join "`n" | Should -Match ('quickboot\.exe found at .*/Program Files/quickboot/quickboot\.exe \(looked at: HKLM\\SOFTWARE\\quickboot\\InstallDir is missing; ' +
-            '(?s).*Running .*quickboot\.exe /g \(limit 20 s\).*It answered 1 after [0-9.]+ s')
+            '(?s).*Running .*quickboot\.exe /g \(limit 20 s\).*It answered 100 after [0-9.]+ s' +
+            '.*Running .*quickboot-diag\.exe --timeout 13 \(limit 20 s\).*It answered 100 after [0-9.]+ s')
     }
 
     It 'results of every command stay whole in CSV and JSON' {
@@ -481,14 +484,16 @@ Describe 'Writes and many machines' {
 
         # Two sessions and a closed port in one call: a result each, the unreachable one an error.
         It '<Name>: two sessions and a machine that cannot be reached' -ForEach @(
-            @{ Name = 'Get-QuickBoot'; Command = { Get-QuickBoot -DesiredState On @args }; Outcome = 'compliant' }
-            @{ Name = 'Test-QuickBoot'; Command = { Test-QuickBoot Off -PassThru @args }; Outcome = 'drift' }
-            @{ Name = 'Set-QuickBoot'; Command = { Set-QuickBoot On -Confirm:$false @args }; Outcome = 'compliant' }
+            @{ Name = 'Get-QuickBoot'; Command = { param($Where) Get-QuickBoot -DesiredState On @Where }; Outcome = 'compliant' }
+            @{ Name = 'Test-QuickBoot'; Command = { param($Where) Test-QuickBoot Off -PassThru @Where }; Outcome = 'drift' }
+            @{ Name = 'Set-QuickBoot'; Command = { param($Where) Set-QuickBoot On -Confirm:$false @Where }; Outcome = 'compliant' }
         ) {
-            $results = @(& $Command -Session $Sessions -ComputerName $Fixture.HostName -Port $Fixture.ClosedPort @Connection `
-                    -ErrorAction SilentlyContinue -ErrorVariable failures)
+            $where = @{ Session = $Sessions; ComputerName = $Fixture.HostName; Port = $Fixture.ClosedPort } + $Connection
+            $all = @(& $Command $where 2>&1)
+            $failures = @($all | Where-Object { $_ -is [System.Management.Automation.ErrorRecord] })
+            $results = @($all | Where-Object { $_ -isnot [System.Management.Automation.ErrorRecord] })
             $results.Count | Should -Be 3
-            $results.ComputerName | Should -Be @($Fixture.HostName) * 3
+            $results.ComputerName | Should -Be (@($Fixture.HostName) * 3)
             $results.Outcome | Should -Be 'error', $Outcome, $Outcome
             $results.Cause | Should -Be 'unreachable', 'quick_boot_on', 'quick_boot_on'
             foreach ($result in $results) { $result.PSTypeNames[0] | Should -Be 'QuickBoot.Result' }
@@ -497,13 +502,15 @@ Describe 'Writes and many machines' {
             $unreachable[0].CategoryInfo.Category | Should -Be 'ConnectionError'
         }
 
-        # Get-ADComputer's objects bind by DNSHostName; their Name never does.
-        It 'binds DNSHostName from the pipeline, not Name' {
+        # Get-ADComputer's objects bind by DNSHostName, their Name never does; a machine without
+        # the module (a new session's module path lacks it here) answers not_installed.
+        It 'binds DNSHostName from the pipeline, not Name; the module missing there: not_installed' {
             $result = @([pscustomobject]@{ DNSHostName = $Fixture.HostName; Name = 'not-a-machine' } |
-                    Get-QuickBoot -Port $Fixture.Port @Connection)
+                    Get-QuickBoot -Port $Fixture.Port @Connection -ErrorAction SilentlyContinue)
             $result.Count | Should -Be 1
             $result[0].ComputerName | Should -Be $Fixture.HostName
-            $result[0].State | Should -Be 'On'
+            $result[0].Cause | Should -Be 'not_installed'
+            $result[0].Reason | Should -Match '^the QuickBoot module cannot be loaded: '
         }
     }
 }
