@@ -277,63 +277,66 @@ Describe 'The QuickBoot module' {
         $all = @(& $Command 2>&1)
         $errors = @($all | Where-Object { $_ -is [System.Management.Automation.ErrorRecord] })
         $result = $all | Where-Object { $_ -isnot [System.Management.Automation.ErrorRecord] }
-
-        if ($null -ne $Value) {
-            @($result).Count | Should -Be 1
-            $result | Should -BeOfType [bool]
-            $result | Should -Be $Value
-            $errors.Count | Should -Be ([int]$ValueErrors)
-        } else {
-            @($result).Count | Should -Be 1
-            $result.PSTypeNames[0] | Should -Be 'QuickBoot.Result'
-            $result.PSObject.Properties.Name | Should -Be $ResultProperties
-            $result.State | Should -BeExactly $State
-            $result.ReadExitCode | Should -Be $ReadCode
-            $result.WriteExitCode | Should -Be $WriteCode
-            $outcome = if ($null -eq $State) { 'error' } else { $Outcome }
-            $result.Outcome | Should -BeExactly $outcome
-            if ($CauseLike) { $result.Cause | Should -Match $CauseLike } else { $result.Cause | Should -BeExactly $Cause }
-            if ($ReasonLike) { $result.Reason | Should -Match $ReasonLike } else { $result.Reason | Should -BeExactly (Expand-Row $Reason $programFiles) }
-            $fix = if ($Fix) { $Fix } elseif ($Causes.ContainsKey($result.Cause)) { $Causes[$result.Cause] } else { '' }
-            $result.Fix | Should -BeExactly $fix
-            $result.ComputerName | Should -Be ([Environment]::MachineName)
-            if ($null -ne $Changed) { $result.Changed | Should -Be $Changed }
-            $result.Timestamp.Kind | Should -Be 'Utc'
-            if ($outcome) {
-                $result.StatusLine -match $StatusPattern | Should -BeTrue -Because $result.StatusLine
-                $Matches.reason | Should -BeExactly $result.Reason
-                $result.StatusLine | Should -BeExactly ($result | ConvertTo-QuickBootStatus)
+        try {
+            if ($null -ne $Value) {
+                @($result).Count | Should -Be 1
+                $result | Should -BeOfType [bool]
+                $result | Should -Be $Value
+                $errors.Count | Should -Be ([int]$ValueErrors)
             } else {
-                $result.StatusLine | Should -BeNullOrEmpty
+                @($result).Count | Should -Be 1
+                $result.PSTypeNames[0] | Should -Be 'QuickBoot.Result'
+                $result.PSObject.Properties.Name | Should -Be $ResultProperties
+                $result.State | Should -BeExactly $State
+                $result.ReadExitCode | Should -Be $ReadCode
+                $result.WriteExitCode | Should -Be $WriteCode
+                $outcome = if ($null -eq $State) { 'error' } else { $Outcome }
+                $result.Outcome | Should -BeExactly $outcome
+                if ($CauseLike) { $result.Cause | Should -Match $CauseLike } else { $result.Cause | Should -BeExactly $Cause }
+                if ($ReasonLike) { $result.Reason | Should -Match $ReasonLike } else { $result.Reason | Should -BeExactly (Expand-Row $Reason $programFiles) }
+                $fix = if ($Fix) { $Fix } elseif ($Causes.ContainsKey($result.Cause)) { $Causes[$result.Cause] } else { '' }
+                $result.Fix | Should -BeExactly $fix
+                $result.ComputerName | Should -Be ([Environment]::MachineName)
+                if ($null -ne $Changed) { $result.Changed | Should -Be $Changed }
+                $result.Timestamp.Kind | Should -Be 'Utc'
+                if ($outcome) {
+                    $result.StatusLine -match $StatusPattern | Should -BeTrue -Because $result.StatusLine
+                    $Matches.reason | Should -BeExactly $result.Reason
+                    $result.StatusLine | Should -BeExactly ($result | ConvertTo-QuickBootStatus)
+                } else {
+                    $result.StatusLine | Should -BeNullOrEmpty
+                }
+                if ($Hardware) {
+                    @($result.Manufacturer, $result.Model, $result.Firmware, $result.FirmwareDate, $result.Version) | Should -Be $Hardware
+                }
+                if ($null -eq $State) {
+                    # A result of unknown state is also an error whose id starts with the cause, whose
+                    # category fits the cause, whose target is the result and whose action the fix.
+                    $errors.Count | Should -Be 1
+                    $errors[0].FullyQualifiedErrorId | Should -BeLike "$($result.Cause),*"
+                    $errors[0].TargetObject.PSTypeNames[0] | Should -Be 'QuickBoot.Result'
+                    $errors[0].ErrorDetails.RecommendedAction | Should -BeExactly $result.Fix
+                    if ($Category) { $errors[0].CategoryInfo.Category | Should -Be $Category }
+                } else {
+                    $errors | Should -BeNullOrEmpty
+                }
             }
-            if ($Hardware) {
-                @($result.Manufacturer, $result.Model, $result.Firmware, $result.FirmwareDate, $result.Version) | Should -Be $Hardware
+            $runs = @(Get-Lines $RunLog)
+            foreach ($run in $runs) {
+                # Every program ran in its own folder, never in the caller's.
+                ($run -split ' ', 2)[1] | Should -Be (Join-Path $programFiles 'quickboot')
             }
-            if ($null -eq $State) {
-                # A result of unknown state is also an error whose id starts with the cause, whose
-                # category fits the cause, whose target is the result and whose action the fix.
-                $errors.Count | Should -Be 1
-                $errors[0].FullyQualifiedErrorId | Should -BeLike "$($result.Cause),*"
-                $errors[0].TargetObject.PSTypeNames[0] | Should -Be 'QuickBoot.Result'
-                $errors[0].ErrorDetails.RecommendedAction | Should -BeExactly $result.Fix
-                if ($Category) { $errors[0].CategoryInfo.Category | Should -Be $Category }
-            } else {
-                $errors | Should -BeNullOrEmpty
+            if ($null -ne $Log) { Get-Lines $LibraryLog | Should -Be $Log }
+            if ($NoRuns) { $runs | Should -BeNullOrEmpty }
+            Get-Lines $StateFile | Should -Be @($(if ($WordAfter) { $WordAfter } else { $Word }))
+            if ($StillRunning -or $Ended) {
+                $write = ($runs[-1] -split ' ', 2)[0]
+                $alive = $null -ne (Get-Process -Id $write -ErrorAction SilentlyContinue)
+                $alive | Should -Be ([bool]$StillRunning)
             }
-        }
-        $runs = @(Get-Lines $RunLog)
-        foreach ($run in $runs) {
-            # Every program ran in its own folder, never in the caller's.
-            ($run -split ' ', 2)[1] | Should -Be (Join-Path $programFiles 'quickboot')
-        }
-        if ($null -ne $Log) { Get-Lines $LibraryLog | Should -Be $Log }
-        if ($NoRuns) { $runs | Should -BeNullOrEmpty }
-        Get-Lines $StateFile | Should -Be @($(if ($WordAfter) { $WordAfter } else { $Word }))
-        if ($StillRunning -or $Ended) {
-            $write = ($runs[-1] -split ' ', 2)[0]
-            $alive = $null -ne (Get-Process -Id $write -ErrorAction SilentlyContinue)
-            if ($alive) { Stop-Run $write }
-            $alive | Should -Be ([bool]$StillRunning)
+        } finally {
+            # A write left running holds the write lock: ended, so that later writes can run.
+            if ($StillRunning) { Stop-Run ((Get-Lines $RunLog)[-1] -split ' ', 2)[0] }
         }
     }
 
