@@ -239,9 +239,8 @@ CrashFacts ParseCrash(const std::string& text) {
   return crash;
 }
 
-// Starts this program again as the child, its standard handles on NUL and the pipe's write end
-// the only other handle it inherits,
-// suspended, so that it can join its job before it runs.
+// Starts this program again as the child, suspended so that it joins its job before it runs,
+// its standard handles on NUL and the pipe's write end the only other handle it inherits.
 bool StartChild(HANDLE pipeWrite, PROCESS_INFORMATION* process) {
   wchar_t self[MAX_PATH * 2];
   const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH * 2);

@@ -1,8 +1,8 @@
 // The library's code (its load, one read of the setting and its unload) runs in a child process
 // of the companion, so that a library that hangs, ends the process or crashes cannot take the
 // report with it. The child is the companion itself, started with kChildProbeOption and the
-// handle of a pipe; it walks the steps through the bridge quickboot.exe runs and sends one line
-// per fact:
+// handle of a pipe, in a job that ends it when the companion ends; it walks the steps through the
+// bridge quickboot.exe runs and sends one line per fact:
 //
 //   <key> <value as hexadecimal bytes>\n
 //

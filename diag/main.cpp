@@ -90,9 +90,8 @@ std::string Render(const Report& report, Form form) {
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], kChildProbeOption) == 0) {
     const HANDLE pipe = CompanionPipe(argv[2]);
-    if (!pipe)
-      return UsageError(std::string(kChildProbeOption) + " is for the companion's own use");
-    return RunChildProbe(pipe);
+    if (pipe) return RunChildProbe(pipe);
+    return UsageError(std::string(kChildProbeOption) + " is for the companion's own use");
   }
 
   Form form = Form::kText;

@@ -307,12 +307,11 @@ void ObserveHardware(HardwareFacts* facts) {
                 {L"BIOSVersion", &facts->firmwareVersion},
                 {L"BIOSReleaseDate", &facts->firmwareDate}};
   for (const auto& value : values) {
-    wchar_t text[256] = {};
+    wchar_t text[1024] = {};
     DWORD bytes = sizeof(text) - sizeof(wchar_t);
     // A list keeps its first string; a value too long for the buffer counts as missing.
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, kBiosKey, value.name,
-                     RRF_RT_REG_SZ | RRF_RT_REG_MULTI_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, text,
-                     &bytes) != ERROR_SUCCESS) {
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kBiosKey, value.name, RRF_RT_REG_SZ | RRF_RT_REG_MULTI_SZ,
+                     nullptr, text, &bytes) != ERROR_SUCCESS) {
       continue;
     }
     std::wstring wide(text);
