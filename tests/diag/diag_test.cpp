@@ -51,10 +51,9 @@ const std::string kLogPath = kWork + "\\ctlsim.log";
 const std::string kBeside = kWork + "\\beside";
 const std::string kBesideFiles[] = {kBeside + "\\ctlsim_needsabsent.dll",
                                     kBeside + "\\qbabsent.dll"};
-// The library in a folder with blanks (whose name is long enough for the verdict to be cut), and
-// at the root of a drive.
-const std::string kBlankFolder =
-    kWork + "\\a folder with blanks in its name for the verdict to cut";
+// The library in a folder with blanks, and at the root of a drive. The folder's name is long
+// enough for the verdict to be cut, inside a word of the explanation.
+const std::string kBlankFolder = kWork + "\\folder with blanks and_a_name_long_enough_to_be_cut";
 const std::string kBlankFolderDll = kBlankFolder + "\\ctlsim.dll";
 // The library in a folder whose name cmd.exe and PowerShell would act on.
 const std::string kShellFolder = kWork + "\\a&b^c%d!e$f`g";
@@ -349,13 +348,17 @@ class DiagTest : public ::testing::Test {
     if (!row.fixLines.empty()) {
       const ProgramRun fix =
           RunProgram(kDiag, "quickboot-diag.exe --fix" + options, machine.simulation);
-      std::string printed = verdict + "\n";
-      for (const std::string& line : row.fixLines) printed += line + "\n";
-      EXPECT_EQ(fix.launch.standardOutput, printed);
+      std::string expected = verdict + "\n";
+      std::vector<std::string> printed;
+      for (const std::string& line : row.fixLines) expected += line + "\n";
+      for (size_t i = 1; !Line(fix.launch.standardOutput, i).empty(); ++i) {
+        printed.push_back(Line(fix.launch.standardOutput, i));
+      }
+      EXPECT_EQ(fix.launch.standardOutput, expected);
       const ProgramRun quiet =
           RunProgram(kDiag, "quickboot-diag.exe --quiet" + options, machine.simulation);
       EXPECT_EQ(quiet.launch.standardOutput, verdict + "\n");
-      PasteLines(row.fixLines, machine.simulation);
+      PasteLines(printed, machine.simulation);
     }
 
     EXPECT_FALSE(report.is_discarded()) << json.launch.standardOutput;
