@@ -86,7 +86,8 @@ std::string Render(const Report& report, size_t shown) {
   object["what"] = w.Text(report.what);
   object["fix"] = w.TextOrNull(report.fix);
   json commands = json::array();
-  for (const std::string& command : report.fixCommands) commands.push_back(w.Text(command));
+  // Whole, never shortened: they are ASCII and bounded, and pasted as they stand.
+  for (const std::string& command : report.fixCommands) commands.push_back(command);
   object["fix_commands"] = commands;
   object["computer"] = Bounded(process.computer, shown);
   object["account"] = Bounded(process.account, shown);

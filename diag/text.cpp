@@ -89,6 +89,13 @@ std::string ShortenEnd(const std::string& text, size_t limit) {
   return text.substr(0, FitStart(text, limit < 3 ? 0 : limit - 3)) + "...";
 }
 
+std::string ShortenAtBlank(const std::string& text, size_t limit) {
+  if (text.size() <= limit) return text;
+  const size_t blank = text.find_last_of(' ', FitStart(text, limit < 3 ? 0 : limit - 3));
+  if (blank == std::string::npos || blank == 0) return ShortenEnd(text, limit);
+  return text.substr(0, blank) + "...";
+}
+
 std::wstring AnsiToWide(const std::string& text) {
   if (text.empty()) return std::wstring();
   const int size = static_cast<int>(text.size());

@@ -26,6 +26,8 @@ std::string OneLine(const std::string& text);
 std::string ShortenMiddle(const std::string& text, size_t limit);
 // At most `limit` bytes: the start of the text and "...".
 std::string ShortenEnd(const std::string& text, size_t limit);
+// The same, cut at a blank so that no word is split (mid-word only when there is no blank).
+std::string ShortenAtBlank(const std::string& text, size_t limit);
 
 // The text, or, over `limit` bytes, its start and end around "..." and its full length:
 // "C:\aaa...aaa\ctl.dll (20000 bytes)".

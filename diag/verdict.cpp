@@ -1,7 +1,10 @@
 #include "diag/verdict.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "app/dispatch.h"
 #include "app/exit_code.h"
@@ -34,26 +37,42 @@ constexpr DWORD kPolicyErrors[] = {
 struct Finding {
   Cause cause;
   std::string what;
-  std::vector<std::string> commands;  // reg add lines that mend it
 };
 
 std::string Quoted(const std::string& text) {
   return "\"" + ShortenMiddle(EscapeText(text), kMaxVerdictPathBytes) + "\"";
 }
 
-// The reg add line that stores `data` as the REG_SZ value `name` in the 64-bit view. A final
-// backslash is doubled, or reg would read it as escaping the closing quote.
-std::string RegAdd(const char* name, const std::string& data) {
-  std::string quoted = data;
-  if (!quoted.empty() && quoted.back() == '\\') quoted += '\\';
-  return std::string("reg add \"") + kControlKeyName + "\" /v " + name + " /t REG_SZ /d \"" +
-         quoted + "\" /reg:64 /f";
-}
-
 std::string Trimmed(const std::string& text, const char* characters) {
   const size_t first = text.find_first_not_of(characters);
   if (first == std::string::npos) return std::string();
   return text.substr(first, text.find_last_not_of(characters) - first + 1);
+}
+
+bool IsAbsolute(const std::string& path) {
+  return path.find(':') != std::string::npos || path.rfind("\\\\", 0) == 0;
+}
+
+// The folder of a path; a drive's root keeps its backslash: C:\ rather than C:.
+std::string FolderOf(const std::string& path) {
+  const std::string folder = DirectoryPart(path);
+  return folder.size() == 2 && folder[1] == ':' ? folder + "\\" : folder;
+}
+
+// The path quickboot.exe composes from the two values.
+std::string Composed(const std::string& directory, const std::string& file) {
+  return directory + (CZKT05B9::NeedsSeparator(CcString(directory.c_str())) ? "\\" : "") + file;
+}
+
+// The value with blanks and quotes taken off its ends and its variables expanded, as it was
+// meant; unexpanded when the expansion fails.
+std::string Mended(const std::string& text) {
+  const char* ends = "\" \t";
+  const std::string trimmed = Trimmed(text, ends);
+  char expanded[1024];
+  const DWORD length = ExpandEnvironmentStringsA(trimmed.c_str(), expanded, sizeof(expanded));
+  if (length == 0 || length > sizeof(expanded)) return trimmed;
+  return Trimmed(expanded, ends);
 }
 
 // ---- Mistakes in a value that is there and is a string: checked before a file is blamed ----
@@ -76,8 +95,7 @@ bool UnexpandedVariable(const Report&, const NamedValue& value, Finding* finding
   if (length == 0 || length > sizeof(expanded) || text == expanded) return false;
   *finding = {Cause::kUnexpandedVariable,
               std::string(value.name) + " " + Quoted(text) +
-                  " holds an environment variable, which quickboot.exe uses unexpanded",
-              {RegAdd(value.name, expanded)}};
+                  " holds an environment variable, which quickboot.exe uses unexpanded"};
   return true;
 }
 
@@ -85,8 +103,7 @@ bool HasQuotes(const Report&, const NamedValue& value, Finding* finding) {
   const std::string& text = value.facts->text;
   if (text.find('"') == std::string::npos) return false;
   *finding = {Cause::kValueHasQuotes,
-              std::string(value.name) + " is stored with quotes: " + Quoted(text),
-              {RegAdd(value.name, Trimmed(text, "\" "))}};
+              std::string(value.name) + " is stored with quotes: " + Quoted(text)};
   return true;
 }
 
@@ -97,52 +114,39 @@ bool HasSpaces(const Report&, const NamedValue& value, Finding* finding) {
     return false;
   }
   *finding = {Cause::kValueHasSpaces,
-              std::string(value.name) + " starts or ends with a blank: " + Quoted(text),
-              {RegAdd(value.name, Trimmed(text, blanks))}};
+              std::string(value.name) + " starts or ends with a blank: " + Quoted(text)};
   return true;
 }
 
+// Only where InstPath goes in front: a full path with no InstPath is how the lookup takes it.
 bool DllNameHasPath(const Report& report, const NamedValue& value, Finding* finding) {
   const std::string& text = value.facts->text;
   if (std::strcmp(value.name, CZKT05B9::kFileValue) != 0 ||
-      text.find_first_of("\\/:") == std::string::npos) {
+      text.find_first_of("\\/:") == std::string::npos || report.registry.instPath.text.empty()) {
     return false;
   }
-  const bool absolute = text.find(':') != std::string::npos || text.rfind("\\\\", 0) == 0;
-  const std::string& directory = report.registry.instPath.text;
-  std::string folder = DirectoryPart(text);
-  if (!absolute && !directory.empty()) {
-    folder =
-        directory + (CZKT05B9::NeedsSeparator(CcString(directory.c_str())) ? "\\" : "") + folder;
-  }
-  *finding = {
-      Cause::kDllNameHasPath,
-      "DllName holds a path " + Quoted(text) + ", and InstPath goes in front of it",
-      {RegAdd(CZKT05B9::kDirectoryValue, folder), RegAdd(CZKT05B9::kFileValue, FilePart(text))}};
+  *finding = {Cause::kDllNameHasPath,
+              "DllName holds a path " + Quoted(text) + ", and InstPath goes in front of it"};
   return true;
 }
 
 bool InstPathIsFile(const Report&, const NamedValue& value, Finding* finding) {
-  const std::string text = value.facts->text;
+  const std::string& text = value.facts->text;
   if (std::strcmp(value.name, CZKT05B9::kDirectoryValue) != 0 || text.empty() ||
-      !IsFile(Trimmed(text, "\\"))) {
+      !IsFile(text.substr(0, text.find_last_not_of('\\') + 1))) {
     return false;
   }
-  const std::string file = Trimmed(text, "\\");
   *finding = {Cause::kInstPathIsFile,
-              "InstPath " + Quoted(text) + " names the library file, not its folder",
-              {RegAdd(CZKT05B9::kDirectoryValue, DirectoryPart(file)),
-               RegAdd(CZKT05B9::kFileValue, FilePart(file))}};
+              "InstPath " + Quoted(text) + " names the library file, not its folder"};
   return true;
 }
 
 bool NotInAnsiCodePage(const Report& report, const NamedValue& value, Finding* finding) {
   if (!value.facts->ansiLossy) return false;
-  *finding = {Cause::kNotInAnsiCodePage,
-              std::string(value.name) + " has characters outside the ANSI code page " +
-                  std::to_string(report.process.ansiCodePage) + ", read as " +
-                  Quoted(value.facts->text),
-              {}};
+  *finding = {Cause::kNotInAnsiCodePage, std::string(value.name) +
+                                             " has characters outside the ANSI code page " +
+                                             std::to_string(report.process.ansiCodePage) +
+                                             ", read as " + Quoted(value.facts->text)};
   return true;
 }
 
@@ -167,8 +171,7 @@ bool FindValueTextMistake(const Report& report, Finding* finding) {
     *finding = {Cause::kPathOverAnsiLimit,
                 "the path is " + std::to_string(report.path.bytes) +
                     " bytes; within the limit of 520, but the ANSI file calls stop at 259 (" +
-                    ErrorText(report.exists.error) + ")",
-                {}};
+                    ErrorText(report.exists.error) + ")"};
     return true;
   }
   return false;
@@ -224,14 +227,6 @@ std::string ValuePhrase(const char* subject, bool plural, ValueState state, DWOR
   }
 }
 
-// The lines that copy the values found elsewhere into the 64-bit view of HKLM.
-std::vector<std::string> CopyCommands(const ElsewhereFacts& from) {
-  std::vector<std::string> commands;
-  if (from.hasInstPath) commands.push_back(RegAdd(CZKT05B9::kDirectoryValue, from.instPath));
-  if (from.hasDllName) commands.push_back(RegAdd(CZKT05B9::kFileValue, from.dllName));
-  return commands;
-}
-
 // The registry mistake behind a failure, when there is one: DllName's first, as without it the
 // path names no library; InstPath's only when the file was not found.
 bool FindValueMistake(const Report& report, bool fileNotFound, Finding* finding) {
@@ -240,23 +235,21 @@ bool FindValueMistake(const Report& report, bool fileNotFound, Finding* finding)
       StateOf(registry.instPath, registry.view32.hasInstPath, registry.user.hasInstPath);
   const ValueState file =
       StateOf(registry.dllName, registry.view32.hasDllName, registry.user.hasDllName);
-  const bool directoryCounts = directory != ValueState::kUsable && fileNotFound;
-  ValueState state = file;
+  // A full path in DllName needs no InstPath.
+  const bool directoryCounts = directory != ValueState::kUsable && fileNotFound &&
+                               !(file == ValueState::kUsable && IsAbsolute(registry.dllName.text));
   if (file != ValueState::kUsable) {
     const bool both = directoryCounts && directory == file;
     finding->cause = CauseOfState(file);
     finding->what = ValuePhrase(both ? "InstPath and DllName" : "DllName", both, file,
                                 registry.dllName.type, registry.user.where);
   } else if (directoryCounts) {
-    state = directory;
     finding->cause = CauseOfState(directory);
     finding->what =
         ValuePhrase("InstPath", false, directory, registry.instPath.type, registry.user.where);
   } else {
     return false;
   }
-  if (state == ValueState::kOnly32BitView) finding->commands = CopyCommands(registry.view32);
-  if (state == ValueState::kOnlyUser) finding->commands = CopyCommands(registry.user);
   return true;
 }
 
@@ -268,27 +261,135 @@ Finding KeyFinding(const RegistryFacts& registry) {
         copy.keyPresent ? "; the copy under " + copy.where + " is not read" : std::string();
     if (error == ERROR_ACCESS_DENIED) {
       return {Cause::kKeyAccessDenied,
-              std::string("this account may not read ") + kControlKeyName + " (error 5)" + stale,
-              {}};
+              std::string("this account may not read ") + kControlKeyName + " (error 5)" + stale};
     }
-    return {Cause::kKeyUnreadable,
-            std::string("cannot open ") + kControlKeyName + ": " + ErrorText(registry.openError) +
-                stale,
-            {}};
+    return {Cause::kKeyUnreadable, std::string("cannot open ") + kControlKeyName + ": " +
+                                       ErrorText(registry.openError) + stale};
   }
   if (registry.view32.keyPresent) {
-    return {Cause::kOnly32BitView,
-            std::string("the key ") + kControlKeyName +
-                " is only in the 32-bit registry view (WOW6432Node)",
-            CopyCommands(registry.view32)};
+    return {Cause::kOnly32BitView, std::string("the key ") + kControlKeyName +
+                                       " is only in the 32-bit registry view (WOW6432Node)"};
   }
   if (registry.user.keyPresent) {
-    return {Cause::kOnlyCurrentUser,
-            "the key is only under " + registry.user.where + "\\" + CZKT05B9::kKeyPath +
-                ", not under HKEY_LOCAL_MACHINE",
-            CopyCommands(registry.user)};
+    return {Cause::kOnlyCurrentUser, "the key is only under " + registry.user.where + "\\" +
+                                         CZKT05B9::kKeyPath + ", not under HKEY_LOCAL_MACHINE"};
   }
-  return {Cause::kKeyMissing, std::string("the key ") + kControlKeyName + " does not exist", {}};
+  return {Cause::kKeyMissing, std::string("the key ") + kControlKeyName + " does not exist"};
+}
+
+// ---- The reg add lines that mend the registry ----
+
+// Why `data` may not go into a reg add line meant to be pasted into cmd.exe (or PowerShell); null
+// when it may. Only printable ASCII passes: on its way to a screen or a log, a code page or a
+// best-fit conversion can turn any other character into a quote.
+const char* UnsafeInLine(const std::string& data) {
+  if (data.size() > static_cast<size_t>(CZKT05B9::kMaxPathBytes)) return "is over 520 bytes";
+  for (const char c : data) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte > 0x7E) return "holds a control character or one outside ASCII";
+    if (c == '"') return "holds a quote";
+    if (std::strchr("%!^&|<>$`", c)) return "holds one of % ! ^ & | < > $ `, which a shell acts on";
+    if (c == '?' || c == '*') return "holds ? or *, which no path holds";
+  }
+  return nullptr;
+}
+
+// The reg add line that stores `data` as the REG_SZ value `name` in the 64-bit view, whatever
+// type it had. Final backslashes are doubled, or reg would read the last as escaping the quote.
+std::string RegAdd(const char* name, const std::string& data) {
+  const size_t backslashes = data.size() - (data.find_last_not_of('\\') + 1);
+  return std::string("reg add \"") + kControlKeyName + "\" /v " + name + " /t REG_SZ /d \"" + data +
+         std::string(backslashes, '\\') + "\" /reg:64 /f";
+}
+
+bool IsFullPath(const std::string& path) {
+  return (path.size() > 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+          (path[2] == '\\' || path[2] == '/')) ||
+         path.rfind("\\\\", 0) == 0;
+}
+
+// A value's text as meant: the 64-bit value's when it is a string, else the 32-bit view's copy.
+// A user's hive is never a source: its user can write anything there.
+struct ValueSource {
+  std::string text;
+  bool onlyInUserHive = false;
+};
+
+ValueSource SourceOf(const ValueFacts& value, const std::string& copy32, bool inUserHive) {
+  if (!value.text.empty()) return {value.text, false};
+  if (!copy32.empty()) return {copy32, false};
+  return {std::string(), inUserHive};
+}
+
+struct FixLines {
+  std::vector<std::string> lines;
+  std::string whyNone;  // why there are none, when words are owed
+};
+
+// The reg add lines after which InstPath and DllName name an existing library file, other than
+// the path that failed: every value mended in one round, or no line at all.
+FixLines MendRegistry(const Report& report) {
+  const RegistryFacts& registry = report.registry;
+  const ValueSource directory =
+      SourceOf(registry.instPath, registry.view32.instPath, registry.user.hasInstPath);
+  const ValueSource file =
+      SourceOf(registry.dllName, registry.view32.dllName, registry.user.hasDllName);
+  if (directory.onlyInUserHive || file.onlyInUserHive) {
+    return {{}, "no line, as the user can change that hive: check the values, then copy them"};
+  }
+  const std::string folder = Mended(directory.text);
+  const std::string name = Mended(file.text);
+  if (name.empty() || (folder.empty() && !IsAbsolute(name))) return {};
+  // The values as meant; then DllName's folder taken out of it; then InstPath's file moved out.
+  std::vector<std::pair<std::string, std::string>> tries = {{folder, name}};
+  if (name.find_first_of("\\/") != std::string::npos) {
+    tries.emplace_back(IsAbsolute(name) ? FolderOf(name) : folder, FilePart(name));
+  }
+  const std::string folderAsFile = folder.substr(0, folder.find_last_not_of('\\') + 1);
+  if (!folderAsFile.empty() && IsFile(folderAsFile)) {
+    tries.emplace_back(FolderOf(folderAsFile), FilePart(folderAsFile));
+  }
+  std::string unsafe;
+  for (const auto& [instPath, dllName] : tries) {
+    const NamedValue values[] = {{CZKT05B9::kDirectoryValue, &registry.instPath},
+                                 {CZKT05B9::kFileValue, &registry.dllName}};
+    const std::string* texts[] = {&instPath, &dllName};
+    FixLines fix;
+    for (size_t i = 0; i < 2; ++i) {
+      if (values[i].facts->text == *texts[i]) continue;
+      if (const char* why = UnsafeInLine(*texts[i])) {
+        if (unsafe.empty()) unsafe = std::string("no line, as ") + values[i].name + " " + why;
+        fix.lines.clear();
+        break;
+      }
+      fix.lines.push_back(RegAdd(values[i].name, *texts[i]));
+    }
+    const std::string path = Composed(instPath, dllName);
+    if (fix.lines.empty() || !IsFullPath(path) || path == report.path.text || !IsFile(path)) {
+      continue;
+    }
+    return fix;
+  }
+  if (!unsafe.empty()) return {{}, unsafe};
+  return {{}, "no line, as no library file lies where the mended values point"};
+}
+
+// Causes in the two values, which reg add lines can mend.
+bool IsValueCause(Cause cause) {
+  switch (cause) {
+    case Cause::kOnly32BitView:
+    case Cause::kOnlyCurrentUser:
+    case Cause::kValueNotString:
+    case Cause::kValueMissing:
+    case Cause::kUnexpandedVariable:
+    case Cause::kValueHasQuotes:
+    case Cause::kValueHasSpaces:
+    case Cause::kDllNameHasPath:
+    case Cause::kInstPathIsFile:
+      return true;
+    default:
+      return false;
+  }
 }
 
 // ---- The steps ----
@@ -305,37 +406,32 @@ Finding LoadFinding(const Report& report) {
   const std::string path = ShortenMiddle(report.path.text, kMaxVerdictPathBytes);
   const std::string start = "cannot load " + path + ": error " + std::to_string(load.error.code);
   if (report.exists.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    return {Cause::kDirectory, start + ": it is a folder, not a library file", {}};
+    return {Cause::kDirectory, start + ": it is a folder, not a library file"};
   }
   if (load.crash.code != 0) {
-    return {
-        Cause::kLibraryCrashed, "the library crashed while starting: " + CrashText(load.crash), {}};
+    return {Cause::kLibraryCrashed, "the library crashed while starting: " + CrashText(load.crash)};
   }
   if (IsPolicyError(load.error.code)) {
     return {Cause::kBlockedByPolicy,
-            start + ": a policy or a virus scanner refused it (" + load.error.message + ")",
-            {}};
+            start + ": a policy or a virus scanner refused it (" + load.error.message + ")"};
   }
   if (load.error.code == ERROR_BAD_EXE_FORMAT && load.headerRead) {
     if (!load.isImage) {
-      return {
-          Cause::kNotALibrary, start + ": the file is not a library (no Windows image at all)", {}};
+      return {Cause::kNotALibrary, start + ": the file is not a library (no Windows image at all)"};
     }
     if (load.machine == 0x014C) {
       return {Cause::kWrongArchitecture,
-              start + ": the file is a 32-bit (x86) library; a 64-bit one is needed",
-              {}};
+              start + ": the file is a 32-bit (x86) library; a 64-bit one is needed"};
     }
     if (load.machine != kMachineX64) {
-      return {Cause::kWrongArchitecture,
-              start + ": the file is a library for " + MachineName(load.machine) +
-                  "; an x86-64 one is needed",
-              {}};
+      return {Cause::kWrongArchitecture, start + ": the file is a library for " +
+                                             MachineName(load.machine) +
+                                             "; an x86-64 one is needed"};
     }
   }
   if (load.error.code == ERROR_MOD_NOT_FOUND) {
     if (load.missingDependencies.empty()) {
-      return {Cause::kDependencyMissing, start + ": a library it needs cannot be found", {}};
+      return {Cause::kDependencyMissing, start + ": a library it needs cannot be found"};
     }
     std::string names, ignored;
     for (const Dependency& dependency : load.missingDependencies) {
@@ -343,21 +439,18 @@ Finding LoadFinding(const Report& report) {
       if (ignored.empty()) ignored = dependency.ignoredAt;
     }
     if (!CZKT05B9::NamesItsFolder(report.path.text.c_str())) {
-      return {
-          Cause::kDependencyMissing, start + ": it needs " + names + ", which cannot be found", {}};
+      return {Cause::kDependencyMissing, start + ": it needs " + names + ", which cannot be found"};
     }
     return {Cause::kDependencyMissing,
             start + ": it needs " + names +
                 ", which is neither beside the library nor in the system folder" +
-                (ignored.empty() ? "" : "; the copy in " + Quoted(ignored) + " is not used"),
-            {}};
+                (ignored.empty() ? "" : "; the copy in " + Quoted(ignored) + " is not used")};
   }
   if (load.error.code == ERROR_DLL_INIT_FAILED) {
-    return {Cause::kStartUpFailed, start + ": the library's own start-up code refused to load", {}};
+    return {Cause::kStartUpFailed, start + ": the library's own start-up code refused to load"};
   }
   return {Cause::kLoadFailed,
-          start + ": " + (load.error.message.empty() ? "(no system text)" : load.error.message),
-          {}};
+          start + ": " + (load.error.message.empty() ? "(no system text)" : load.error.message)};
 }
 
 const char* StepPhrase(const std::string& step) {
@@ -369,65 +462,56 @@ const char* StepPhrase(const std::string& step) {
 Finding FailureFinding(const Report& report) {
   const ProbeFacts& probe = report.probe;
   if (probe.end == ProbeEnd::kHung) {
-    return {Cause::kLibraryHung,
-            std::string("the library did not return within ") +
-                std::to_string(probe.timeoutSeconds) + " s while " + StepPhrase(probe.lastStep),
-            {}};
+    return {Cause::kLibraryHung, std::string("the library did not return within ") +
+                                     std::to_string(probe.timeoutSeconds) + " s while " +
+                                     StepPhrase(probe.lastStep)};
   }
   if (probe.end == ProbeEnd::kExited && IsErrorException(probe.exitCode)) {
     // An exception status as exit code: a crash no handler saw (a fail-fast, a stack overflow).
     const char* name = ExceptionName(probe.exitCode);
-    return {Cause::kLibraryCrashed,
-            "the process ended while " + std::string(StepPhrase(probe.lastStep)) +
-                " with exception " + Hex32(probe.exitCode) +
-                (name ? std::string(" (") + name + ")" : std::string()),
-            {}};
+    return {Cause::kLibraryCrashed, "the process ended while " +
+                                        std::string(StepPhrase(probe.lastStep)) +
+                                        " with exception " + Hex32(probe.exitCode) +
+                                        (name ? std::string(" (") + name + ")" : std::string())};
   }
   if (probe.end == ProbeEnd::kExited) {
-    return {Cause::kLibraryExited,
-            "the library ended the process with exit code " + std::to_string(probe.exitCode) +
-                " while " + StepPhrase(probe.lastStep),
-            {}};
+    return {Cause::kLibraryExited, "the library ended the process with exit code " +
+                                       std::to_string(probe.exitCode) + " while " +
+                                       StepPhrase(probe.lastStep)};
   }
   if (probe.end == ProbeEnd::kNotStarted || probe.end == ProbeEnd::kFailed) {
-    return {Cause::kInternalError,
-            probe.end == ProbeEnd::kFailed ? "the probe process failed itself"
-                                           : "the probe process could not be started",
-            {}};
+    return {Cause::kInternalError, probe.end == ProbeEnd::kFailed
+                                       ? "the probe process failed itself"
+                                       : "the probe process could not be started"};
   }
   if (report.unload.outcome == Outcome::kCrashed && probe.end == ProbeEnd::kCrashed) {
     return {Cause::kLibraryCrashed,
-            "the library crashed while being unloaded: " + CrashText(report.unload.crash),
-            {}};
+            "the library crashed while being unloaded: " + CrashText(report.unload.crash)};
   }
   if (report.read.outcome == Outcome::kCrashed) {
     return {Cause::kLibraryCrashed,
-            "the library crashed while reading the setting: " + CrashText(report.read.crash),
-            {}};
+            "the library crashed while reading the setting: " + CrashText(report.read.crash)};
   }
   if (report.read.outcome == Outcome::kFailed) {
-    return {Cause::kReadFailed,
-            "the library could not read the setting: status " + std::to_string(report.read.status) +
-                " (" + Hex32(static_cast<uint32_t>(report.read.status)) + ")",
-            {}};
+    return {Cause::kReadFailed, "the library could not read the setting: status " +
+                                    std::to_string(report.read.status) + " (" +
+                                    Hex32(static_cast<uint32_t>(report.read.status)) + ")"};
   }
   if (report.load.outcome == Outcome::kCrashed) {
     return {Cause::kLibraryCrashed,
-            "the library crashed while starting: " + CrashText(report.load.crash),
-            {}};
+            "the library crashed while starting: " + CrashText(report.load.crash)};
   }
 
   Finding finding;
   if (!report.path.stored) {
     if (report.registry.openError.code != 0) return KeyFinding(report.registry);
     if (report.path.bytes > static_cast<uint32_t>(CZKT05B9::kMaxPathBytes)) {
-      return {Cause::kPathTooLong,
-              "the path is " + std::to_string(report.path.bytes) + " bytes, over the limit of " +
-                  std::to_string(CZKT05B9::kMaxPathBytes),
-              {}};
+      return {Cause::kPathTooLong, "the path is " + std::to_string(report.path.bytes) +
+                                       " bytes, over the limit of " +
+                                       std::to_string(CZKT05B9::kMaxPathBytes)};
     }
     if (FindValueMistake(report, true, &finding)) return finding;
-    return {Cause::kValueMissing, "InstPath and DllName give no path", {}};
+    return {Cause::kValueMissing, "InstPath and DllName give no path"};
   }
 
   const bool fileNotFound = report.exists.outcome == Outcome::kFailed;
@@ -436,17 +520,15 @@ Finding FailureFinding(const Report& report) {
   Finding step;
   const std::string path = ShortenMiddle(report.path.text, kMaxVerdictPathBytes);
   if (fileNotFound) {
-    step = {Cause::kFileMissing, "cannot find " + path + ": " + ErrorText(report.exists.error), {}};
+    step = {Cause::kFileMissing, "cannot find " + path + ": " + ErrorText(report.exists.error)};
   } else if (loadFailed) {
     step = LoadFinding(report);
   } else {
     const bool neither = !report.exports.getVersionInfo && !report.exports.ctrlQuickBoot;
-    step = {Cause::kExportMissing,
-            path + " lacks the entry point " +
-                (neither                         ? "GetVersionInfo and CtrlQuickBoot"
-                 : report.exports.getVersionInfo ? "CtrlQuickBoot"
-                                                 : "GetVersionInfo"),
-            {}};
+    step = {Cause::kExportMissing, path + " lacks the entry point " +
+                                       (neither ? "GetVersionInfo and CtrlQuickBoot"
+                                        : report.exports.getVersionInfo ? "CtrlQuickBoot"
+                                                                        : "GetVersionInfo")};
   }
   if (!FindValueMistake(report, fileNotFound, &finding)) return step;
   // A DllName mistake says it all; an InstPath one explains why the bare name was not found.
@@ -454,7 +536,7 @@ Finding FailureFinding(const Report& report) {
   return finding;
 }
 
-// The verdict line: the code, what is wrong cut to leave room for the fix, and the fix.
+// The verdict line: the code, what is wrong cut at a blank to leave room for the fix, and the fix.
 std::string VerdictLine(const std::string& token, const std::string& what, const std::string& fix) {
   const std::string start = "quickboot-diag: " + token + ": ";
   std::string said = OneLine(EscapeText(what));
@@ -464,7 +546,7 @@ std::string VerdictLine(const std::string& token, const std::string& what, const
   const size_t room = kMaxVerdictBytes > start.size() + end.size() + 8
                           ? kMaxVerdictBytes - start.size() - end.size()
                           : 8;
-  return ShortenEnd(start + ShortenEnd(said, room) + end, kMaxVerdictBytes);
+  return ShortenEnd(start + ShortenAtBlank(said, room) + end, kMaxVerdictBytes);
 }
 
 std::string Milliseconds(double value) {
@@ -532,20 +614,17 @@ void Conclude(Report* report) {
     const std::string answer = std::string("quick boot is ") + (report->exitCode ? "on" : "off") +
                                " (state word " + Hex32(report->read.state) + ")";
     if (report->unload.outcome == Outcome::kCrashed) {
-      finding = {Cause::kUnloadCrashed,
-                 answer + ", but the library crashed while being unloaded: " +
-                     CrashText(report->unload.crash),
-                 {}};
+      finding = {Cause::kUnloadCrashed, answer +
+                                            ", but the library crashed while being unloaded: " +
+                                            CrashText(report->unload.crash)};
     } else {
       finding = {report->exitCode == kExitQuickBootOn ? Cause::kQuickBootOn : Cause::kQuickBootOff,
-                 answer,
-                 {}};
+                 answer};
     }
   } else if (report->writeInProgress) {
     finding = {Cause::kWriteInProgress,
                "a write (quickboot.exe /1 or /0) holds the lock Global\\quickboot-write, so the "
-               "library was not loaded",
-               {}};
+               "library was not loaded"};
     report->exitCode = kExitControlFailed;
   } else {
     finding = FailureFinding(*report);
@@ -556,13 +635,20 @@ void Conclude(Report* report) {
   }
   report->cause = finding.cause;
   report->what = finding.what;
-  report->fixCommands = finding.commands;
   report->fix = CauseOf(finding.cause).fix;
+  if (IsValueCause(finding.cause)) {
+    const FixLines mend = MendRegistry(*report);
+    report->fixCommands = mend.lines;
+    if (!mend.whyNone.empty()) report->fix += " (" + mend.whyNone + ")";
+  }
+  // In the verdict when they fit and stay as they are on one line.
   std::string commands;
-  for (const std::string& command : finding.commands) {
+  for (const std::string& command : report->fixCommands) {
     commands += (commands.empty() ? "" : " & ") + command;
   }
-  if (!commands.empty() && commands.size() <= kMaxInlineFixBytes) report->fix = commands;
+  if (!commands.empty() && commands.size() <= kMaxInlineFixBytes && OneLine(commands) == commands) {
+    report->fix = commands;
+  }
   report->verdict = VerdictLine(CauseName(finding.cause), report->what, report->fix);
 }
 

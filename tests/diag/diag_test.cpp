@@ -2,7 +2,7 @@
 // answer the same exit code (a hanging product is ended instead), the companion's verdict names
 // the cause and what to do, its JSON form parses, holds the same verdict and is kept for the
 // schema check (QB_DIAG_REPORTS), both forms stay under 8 KiB, and it neither writes the state
-// word nor changes the key.
+// word nor changes the key. The reg add lines it prints, pasted into cmd.exe, mend the set-up.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -40,6 +41,9 @@ constexpr size_t kMaxReportBytes = 8192;
 constexpr double kOneSecondLimitBoundMs = 5000;
 // How long a probe may take to end after its companion was killed; its library hangs for 60 s.
 constexpr DWORD kProbeGoneMs = 30000;
+// A value the text report shows is bounded: no line of it is longer than this.
+constexpr size_t kMaxReportLineBytes = 700;
+constexpr DWORD kPasteMs = 20000;
 
 const std::string kBin = ThisProgramDirectory();
 const std::string kQuickboot = kBin + "\\quickboot.exe";
@@ -55,6 +59,15 @@ const std::string kBesideFiles[][2] = {
     {kBin + "\\ctlsim_needshelper.dll", kBeside + "\\ctlsim_needshelper.dll"},
     {kBin + "\\elsewhere\\qbhelper.dll", kBeside + "\\qbhelper.dll"}};
 const std::string kElsewhere = kBin + "\\elsewhere";
+// The library in a folder with blanks, and at the root of a drive. The folder's name is long
+// enough for the verdict to be cut, inside a word of the explanation.
+const std::string kBlankFolder = kWork + "\\folder with blanks and_a_name_long_enough_to_be_cut";
+const std::string kBlankFolderDll = kBlankFolder + "\\ctlsim.dll";
+// The library in a folder whose name cmd.exe and PowerShell would act on.
+const std::string kShellFolder = kWork + "\\a&b^c%d!e$f`g";
+const std::string kShellFolderDll = kShellFolder + "\\ctlsim.dll";
+const std::string kRootDllName = "qb-diag-" + std::to_string(GetCurrentProcessId()) + ".dll";
+const std::string kRootDll = "C:\\" + kRootDllName;
 
 // The largest reports seen, for the record.
 size_t g_largestText = 0;
@@ -69,6 +82,21 @@ struct Place {
 const Place kMachine64 = {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY};
 const Place kMachine32 = {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY};
 const Place kCurrentUser = {HKEY_CURRENT_USER, 0};
+
+std::string CmdPath() {
+  char folder[MAX_PATH];
+  return std::string(folder, GetSystemDirectoryA(folder, sizeof(folder))) + "\\cmd.exe";
+}
+const std::string kCmd = CmdPath();
+
+// What a pasted line must leave as it is: the key where quickboot.exe does not look, the keys
+// above it and their values.
+std::vector<KeyContent> KeysAroundTheControlKey() {
+  return {ReadKey(HKEY_LOCAL_MACHINE, kControlKey, KEY_WOW64_32KEY),
+          ReadKey(HKEY_CURRENT_USER, kControlKey, 0),
+          ReadKey(HKEY_LOCAL_MACHINE, kVendorKey, KEY_WOW64_64KEY),
+          ReadKey(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_WOW64_64KEY)};
+}
 
 Values Installed(const RegistryValue& dllName = Text("ctlsim.dll"),
                  const RegistryValue& instPath = Text(kBin)) {
@@ -212,13 +240,13 @@ struct Row {
   const char* name;
   Machine machine;
   int exitCode;
-  const char* cause;              // the JSON "cause" and the verdict's code
-  const char* words;              // in the verdict
-  const char* options = "";       // for every run of the companion
-  bool productHangs = false;      // quickboot.exe does not end: it is ended after kHangMs
-  const char* fixLine = nullptr;  // the first reg add line of --fix
-  std::string pathFront;          // a folder put in front of PATH for every run
-  bool writeLocked = false;       // the test holds the write lock: quickboot.exe /1 is run
+  const char* cause;                       // the JSON "cause" and the verdict's code
+  const char* words;                       // in the verdict
+  const char* options = "";                // for every run of the companion
+  bool productHangs = false;               // quickboot.exe does not end: it is ended after kHangMs
+  std::vector<std::string> fixLines = {};  // the reg add lines of --fix, pasted to mend it
+  std::string pathFront;                   // a folder put in front of PATH for every run
+  bool writeLocked = false;                // the test holds the write lock: quickboot.exe /1 is run
 };
 
 // Holds the write lock that quickboot.exe /1 and /0 take, when asked to.
@@ -259,12 +287,22 @@ class DiagTest : public ::testing::Test {
     }
     CreateDirectoryA(kBeside.c_str(), nullptr);
     for (const auto& [from, to] : kBesideFiles) CopyFileA(from.c_str(), to.c_str(), FALSE);
+    CreateDirectoryA(kBlankFolder.c_str(), nullptr);
+    CopyFileA((kBin + "\\ctlsim.dll").c_str(), kBlankFolderDll.c_str(), FALSE);
+    CreateDirectoryA(kShellFolder.c_str(), nullptr);
+    CopyFileA((kBin + "\\ctlsim.dll").c_str(), kShellFolderDll.c_str(), FALSE);
+    CopyFileA((kBin + "\\ctlsim.dll").c_str(), kRootDll.c_str(), FALSE);
   }
   static void TearDownTestSuite() {
     DeleteFileA(kTextDll.c_str());
     DeleteFileA(kLogPath.c_str());
     for (const auto& [from, to] : kBesideFiles) DeleteFileA(to.c_str());
+    for (const std::string& file : {kBlankFolderDll, kShellFolderDll, kRootDll}) {
+      DeleteFileA(file.c_str());
+    }
     RemoveDirectoryA(kBeside.c_str());
+    RemoveDirectoryA(kBlankFolder.c_str());
+    RemoveDirectoryA(kShellFolder.c_str());
     RemoveDirectoryA(kFolderDll.c_str());
     RemoveDirectoryA(kWork.c_str());
     std::printf("largest text report %zu bytes, largest JSON report %zu bytes\n", g_largestText,
@@ -335,19 +373,30 @@ class DiagTest : public ::testing::Test {
     EXPECT_LE(verdict.size(), kMaxVerdictBytes);
     EXPECT_GT(text.launch.standardOutput.size(), verdict.size() + 2) << "no step report";
     EXPECT_LT(text.launch.standardOutput.size(), kMaxReportBytes);
+    for (size_t i = 0; !Line(text.launch.standardOutput, i).empty(); ++i) {
+      EXPECT_LE(Line(text.launch.standardOutput, i).size(), kMaxReportLineBytes) << "line " << i;
+    }
+    // No command in the fix built from the hostile values below.
+    EXPECT_EQ(verdict.find("whoami", verdict.find("; fix: ")), std::string::npos) << verdict;
     EXPECT_LT(json.launch.standardOutput.size(), kMaxReportBytes);
     g_largestText = std::max(g_largestText, text.launch.standardOutput.size());
     g_largestJson = std::max(g_largestJson, json.launch.standardOutput.size());
     KeepReport(json.launch.standardOutput);
 
-    if (row.fixLine) {
+    if (!row.fixLines.empty()) {
       const ProgramRun fix =
           RunProgram(kDiag, "quickboot-diag.exe --fix" + options, machine.simulation);
-      EXPECT_EQ(FirstLine(fix.launch.standardOutput), verdict);
-      EXPECT_EQ(Line(fix.launch.standardOutput, 1), row.fixLine);
+      std::string expected = verdict + "\n";
+      std::vector<std::string> printed;
+      for (const std::string& line : row.fixLines) expected += line + "\n";
+      for (size_t i = 1; !Line(fix.launch.standardOutput, i).empty(); ++i) {
+        printed.push_back(Line(fix.launch.standardOutput, i));
+      }
+      EXPECT_EQ(fix.launch.standardOutput, expected);
       const ProgramRun quiet =
           RunProgram(kDiag, "quickboot-diag.exe --quiet" + options, machine.simulation);
       EXPECT_EQ(quiet.launch.standardOutput, verdict + "\n");
+      PasteLines(printed, machine.simulation);
     }
 
     EXPECT_FALSE(report.is_discarded()) << json.launch.standardOutput;
@@ -365,7 +414,36 @@ class DiagTest : public ::testing::Test {
     EXPECT_EQ(report.value("cause", ""), row.cause);
     EXPECT_EQ(report.value("exit_code", -1), row.exitCode);
     EXPECT_EQ(process.value("ansi_code_page", 0u), GetACP());
+    EXPECT_EQ(report.value("fix_commands", Json::array()), Json(row.fixLines));
+    // The verdict carries the same lines when it carries any; what it cuts, it cuts at a blank.
+    std::string joined;
+    for (const std::string& line : row.fixLines) joined += (joined.empty() ? "" : " & ") + line;
+    const Json& fix = report["fix"];
+    if (fix.is_string() && fix.get<std::string>().rfind("reg add ", 0) == 0) {
+      EXPECT_EQ(fix, joined);
+    }
+    const size_t cut = verdict.find("...; fix: ");
+    if (cut != std::string::npos) {
+      const std::string said = verdict.substr(start.size(), cut - start.size());
+      EXPECT_EQ(report.value("what", "").rfind(said + " ", 0), 0u) << verdict;
+    }
     return report;
+  }
+
+  // Pastes the lines into cmd.exe as they stand: then both programs answer the state, and only
+  // the control key changed.
+  void PasteLines(const std::vector<std::string>& lines, const Simulation& simulation) {
+    const std::vector<KeyContent> before = KeysAroundTheControlKey();
+    for (const std::string& line : lines) {
+      const LaunchResult paste = LaunchProgram(kCmd, "cmd.exe /d /c " + line, kWork, kPasteMs);
+      EXPECT_EQ(paste.exitCode, 0u) << line << "\n" << paste.standardOutput;
+    }
+    // The state word's bit 1 is the switch.
+    const DWORD state = (std::strtoul(simulation.state, nullptr, 10) >> 1) & 1;
+    EXPECT_EQ(RunProgram(kQuickboot, "quickboot.exe /g", simulation).launch.exitCode, state);
+    const ProgramRun diag = RunProgram(kDiag, "quickboot-diag.exe --quiet", simulation);
+    EXPECT_EQ(diag.launch.exitCode, state) << diag.launch.standardOutput;
+    EXPECT_EQ(KeysAroundTheControlKey(), before);
   }
 
  private:
@@ -384,7 +462,7 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
   const std::string overAnsiLimit = kBin + "\\" + std::string(300 - kBin.size(), 'd');
   const std::wstring unicodeBin(kBin.begin(), kBin.end());
   const std::string fixBin = RegAdd("InstPath", kBin);
-  const std::string fixExpanded = RegAdd("InstPath", "C:\\Vantrel\\Ctl");
+  const std::string fixName = RegAdd("DllName", "ctlsim.dll");
   const Simulation stateOff = {"0"};
   Simulation hang = {"2"}, exit7 = {"2"}, throwThenRefuse = {"0"}, unloadCrash = {"2"};
   hang.exit = "hang";
@@ -400,7 +478,7 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        "32-bit registry view (WOW6432Node)",
        "",
        false,
-       fixBin.c_str()},
+       {fixBin, fixName}},
       {"access denied, with a stale copy in the 32-bit view",
        {Installed(), stateOff, Installed(), std::nullopt, {}, true},
        kFailed,
@@ -465,7 +543,7 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        "copy in \"",
        "",
        false,
-       nullptr,
+       {},
        kElsewhere},
       {"a write holds the lock",
        {Installed(), {"2"}},
@@ -474,7 +552,7 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        "holds the lock Global\\quickboot-write, so the library was not loaded",
        "",
        false,
-       nullptr,
+       {},
        {},
        true},
       {"no GetVersionInfo",
@@ -538,10 +616,7 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        {Installed(Text("ctlsim.dll"), Text("%SystemDrive%\\Vantrel\\Ctl", REG_EXPAND_SZ))},
        kFailed,
        "unexpanded_variable",
-       "holds an environment variable, which quickboot.exe uses unexpanded",
-       "",
-       false,
-       fixExpanded.c_str()},
+       "holds an environment variable, which quickboot.exe uses unexpanded"},
       {"quotes around InstPath",
        {Installed(Text("ctlsim.dll"), Text("\"" + kBin + "\""))},
        kFailed,
@@ -549,7 +624,7 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        "InstPath is stored with quotes",
        "",
        false,
-       fixBin.c_str()},
+       {fixBin}},
       {"trailing blank in InstPath",
        {Installed(Text("ctlsim.dll"), Text(kBin + " "))},
        kFailed,
@@ -557,7 +632,7 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        "InstPath starts or ends with a blank",
        "",
        false,
-       fixBin.c_str()},
+       {fixBin}},
       {"DllName holds the full path",
        {Installed(Text(kBin + "\\ctlsim.dll"))},
        kFailed,
@@ -565,7 +640,7 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        "DllName holds a path",
        "",
        false,
-       fixBin.c_str()},
+       {fixName}},
       {"InstPath names the library file",
        {Installed(Text("ctlsim.dll"), Text(kBin + "\\ctlsim.dll"))},
        kFailed,
@@ -573,7 +648,7 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        "names the library file, not its folder",
        "",
        false,
-       fixBin.c_str()},
+       {fixBin}},
       {"path over the 259 bytes of the ANSI file calls",
        {Installed(Text("ctlsim.dll"), Text(overAnsiLimit))},
        kFailed,
@@ -591,6 +666,99 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        "over the limit of 520"},
       {"state 0", {Installed(), {"0"}}, 0, "quick_boot_off", "quick boot is off"},
       {"state 2", {Installed(), {"2"}}, 1, "quick_boot_on", "quick boot is on"},
+  };
+  for (const Row& row : rows) Check(row);
+}
+
+// Set-ups whose reg add lines used to mend them only in part, or not at all, and values that must
+// never become a command: whatever reg add line is printed is pasted through cmd.exe.
+TEST_F(DiagTest, PrintsFixLinesThatMendInOneRoundAndCarryNoCommand) {
+  const ScopedEnvironmentVariable work("QB_DIAG_WORK", kWork.c_str());
+  const std::string hostile = "C:\\Users\\Public\\x\" & whoami & rem \"";
+  const Values hostileKey = Installed(Text("ctlsim.dll"), Text(hostile));
+  const Simulation stateOff = {"0"};
+  const Row rows[] = {
+      {"quoted variable for a folder with blanks, too long to be told whole",
+       {Installed(
+           Text("ctlsim.dll"),
+           Text("\"%QB_DIAG_WORK%" + kBlankFolder.substr(kWork.size()) + "\"", REG_EXPAND_SZ))},
+       kFailed,
+       "unexpanded_variable",
+       "...; fix: reg add ",
+       "",
+       false,
+       {RegAdd("InstPath", kBlankFolder)}},
+      {"only in the 32-bit view, quoted, with a blank",
+       {std::nullopt, stateOff, Installed(Text("ctlsim.dll"), Text("\"" + kBlankFolder + "\""))},
+       kFailed,
+       "only_32bit_view",
+       "only in the 32-bit registry view",
+       "",
+       false,
+       {RegAdd("InstPath", kBlankFolder), RegAdd("DllName", "ctlsim.dll")}},
+      {"quotes in InstPath and a blank in DllName",
+       {Installed(Text(" ctlsim.dll"), Text("\"" + kBin + "\""))},
+       kFailed,
+       "value_has_quotes",
+       "InstPath is stored with quotes",
+       "",
+       false,
+       {RegAdd("InstPath", kBin), RegAdd("DllName", "ctlsim.dll")}},
+      {"DllName with a folder where the library is not",
+       {Installed(Text("lib\\ctlsim.dll"))},
+       kFailed,
+       "dllname_has_path",
+       "DllName holds a path",
+       "",
+       false,
+       {RegAdd("DllName", "ctlsim.dll")}},
+      {"full-path DllName, no InstPath, no file",
+       {Values{{"DllName", Text(kWork + "\\absent.dll")}}},
+       kFailed,
+       "file_missing",
+       "cannot find"},
+      {"REG_DWORD DllName, a string in the 32-bit view",
+       {Installed({REG_DWORD, "\7\0\0\0"s}), stateOff, Installed()},
+       kFailed,
+       "value_not_string",
+       "DllName is a REG_DWORD value",
+       "",
+       false,
+       {RegAdd("DllName", "ctlsim.dll")}},
+      {"InstPath names the library at a drive's root",
+       {Installed(Text("ctlsim.dll"), Text(kRootDll))},
+       kFailed,
+       "instpath_is_file",
+       "names the library file",
+       "",
+       false,
+       {RegAdd("InstPath", "C:\\\\"), RegAdd("DllName", kRootDllName)}},
+      {"a command in a user's hive",
+       {std::nullopt, stateOff, std::nullopt, hostileKey},
+       kFailed,
+       "only_current_user",
+       "HKEY_CURRENT_USER"},
+      {"a command in HKLM",
+       {hostileKey},
+       kFailed,
+       "value_has_quotes",
+       "InstPath is stored with quotes"},
+      {"a command in the 32-bit view",
+       {std::nullopt, stateOff, hostileKey},
+       kFailed,
+       "only_32bit_view",
+       "only in the 32-bit registry view"},
+      {"the library in a folder named with shell characters",
+       {Installed(Text("ctlsim.dll"), Text(" " + kShellFolder))},
+       kFailed,
+       "value_has_spaces",
+       "InstPath starts or ends with a blank"},
+      {"shell characters in HKLM",
+       {Installed(Text("ctlsim.dll"), Text(" " + kBin + "\\%x^|<>&whoami"))},
+       kFailed,
+       "value_has_spaces",
+       "InstPath starts or ends with a blank"},
+      {"healthy", {Installed(), stateOff}, 0, "quick_boot_off", "quick boot is off"},
   };
   for (const Row& row : rows) Check(row);
 }

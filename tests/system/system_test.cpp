@@ -318,7 +318,7 @@ TEST_F(SystemTest, FindsTheLibraryThroughTheRegistry) {
     std::string directory;
     int exitCode;
     Log log;
-    std::string pathFront;  // a folder put in front of PATH
+    std::string pathFront = {};  // a folder put in front of PATH
   };
   const Row rows[] = {
       {Installed(Text("ctlsim.dll"), Text(kBin + "\\")), kWork, 1, kReadOnly},
