@@ -15,6 +15,7 @@ $script:ReportOutcomes = @('compliant', 'drift', 'repaired', 'not_applicable', '
 $script:ReportStyle = @'
 :root{--ink:#1f2328;--muted:#57606a;--line:#d0d7de;--panel:#f6f8fa;--accent:#0b57d0}
 *{box-sizing:border-box}
+[hidden]{display:none!important}
 body{margin:0;font:14px/1.45 "Segoe UI",system-ui,-apple-system,"Helvetica Neue",Arial,sans-serif;color:var(--ink);background:#fff}
 header{background:#102a43;color:#fff;padding:18px 32px}
 header h1{margin:0;font-size:22px;font-weight:600}
@@ -68,8 +69,9 @@ th button:focus{outline:2px solid var(--accent)}
 th[aria-sort=ascending] button::after{content:" \25B2"}
 th[aria-sort=descending] button::after{content:" \25BC"}
 #machines{font-size:13px}
-#machines td.t{white-space:nowrap}
-td.reason{min-width:200px;max-width:480px}
+#machines th,#machines td{padding:4px 6px}
+#machines td.t,.fd{white-space:nowrap}
+td.reason{min-width:160px;max-width:480px}
 .fd{display:block;font-size:12px;color:var(--muted)}
 details{margin:8px 0}
 summary{cursor:pointer;font-weight:600}
@@ -136,9 +138,32 @@ $script:ReportScript = @'
 # ---- Internal helpers -----------------------------------------------------------------------------
 
 # Text from the fleet, safe between tags and in attributes: control characters become blanks.
+$script:ReportControl = New-Object Text.RegularExpressions.Regex '[\x00-\x1F\x7F]'
 function ConvertTo-ReportText($Value) {
     if ($null -eq $Value) { return '' }
-    return [Net.WebUtility]::HtmlEncode((([string]$Value) -replace '[\x00-\x1F\x7F]', ' '))
+    return [Net.WebUtility]::HtmlEncode($script:ReportControl.Replace([string]$Value, ' '))
+}
+
+# Table rows: each row's values, escaped (a DateTime as a UTC time), in place of {0}, {1} ... of
+# Format. One call for all the rows: a PowerShell function call per row or per cell would make ten
+# thousand rows take seconds.
+function Add-ReportRows([Text.StringBuilder]$Html, [string]$Format, $Rows) {
+    $control = $script:ReportControl
+    $culture = $script:ReportCulture
+    foreach ($values in $Rows) {
+        for ($i = 0; $i -lt $values.Count; $i++) {
+            $value = $values[$i]
+            if ($null -eq $value) {
+                $values[$i] = ''
+            } elseif ($value -is [datetime]) {
+                if ($value.Kind -eq [DateTimeKind]::Local) { $value = $value.ToUniversalTime() }
+                $values[$i] = $value.ToString('yyyy-MM-dd HH:mm', $culture)
+            } else {
+                $values[$i] = [Net.WebUtility]::HtmlEncode($control.Replace([string]$value, ' '))
+            }
+        }
+        [void]$Html.AppendFormat($culture, $Format, [object[]]$values)
+    }
 }
 
 # A shown value, or a muted "not reported" when the fleet gave none.
@@ -157,7 +182,7 @@ function Format-ReportShare([double]$Share) {
     return ($Share * 100).ToString('0.0', $script:ReportCulture) + '&#8201;%'
 }
 
-# A time as UTC "yyyy-MM-dd HH:mm" (it sorts as text); a DateTime of unspecified kind is UTC, as
+# A time as UTC "yyyy-MM-dd HH:mm" (it sorts as text; not yet escaped); a DateTime of unspecified kind is UTC, as
 # the fleet records give it, and text (a record re-imported from CSV) is read as UTC.
 function Format-ReportTime($Time) {
     if ($null -eq $Time -or [string]$Time -eq '') { return '' }
@@ -166,7 +191,7 @@ function Format-ReportTime($Time) {
         $utc = if ($Time.Kind -eq [DateTimeKind]::Local) { $Time.ToUniversalTime() } else { $Time }
     } elseif (-not [datetime]::TryParse([string]$Time, $script:ReportCulture,
             [Globalization.DateTimeStyles]'AssumeUniversal, AdjustToUniversal', [ref]$utc)) {
-        return ConvertTo-ReportText $Time
+        return [string]$Time
     }
     return $utc.ToString('yyyy-MM-dd HH:mm', $script:ReportCulture)
 }
@@ -337,10 +362,8 @@ function Get-ReportChanges($Summary) {
         }
         [void]$html.Append("<table><caption>$($list[1]) <span>($($list[2]); $(Get-ReportListed $listed.Count $rows.Count))</span></caption>")
         [void]$html.Append('<thead><tr><th scope="col">Computer</th><th scope="col">Cause now</th><th scope="col">Cause before</th><th scope="col">Failing since (UTC)</th><th scope="col">Last seen (UTC)</th></tr></thead><tbody>')
-        foreach ($row in $listed) {
-            [void]$html.Append("<tr><th scope=`"row`">$(ConvertTo-ReportText $row.ComputerName)</th><td><code>$(ConvertTo-ReportText $row.Cause)</code></td>")
-            [void]$html.Append("<td><code>$(ConvertTo-ReportText $row.PreviousCause)</code></td><td>$(Format-ReportTime $row.FirstSeen)</td><td>$(Format-ReportTime $row.LastSeen)</td></tr>")
-        }
+        Add-ReportRows $html '<tr><th scope="row">{0}</th><td><code>{1}</code></td><td><code>{2}</code></td><td>{3}</td><td>{4}</td></tr>' @(
+            foreach ($row in $listed) { , @($row.ComputerName, $row.Cause, $row.PreviousCause, $row.FirstSeen, $row.LastSeen) })
         [void]$html.Append('</tbody></table></details>')
     }
     [void]$html.Append('</section>')
@@ -350,18 +373,25 @@ function Get-ReportChanges($Summary) {
 # The machines to look at (every one neither compliant nor repaired), failing ones first, in one
 # table that is complete without the script; the script only filters and sorts it.
 function Get-ReportMachines($Summary, [int]$Limit) {
+    # Sorted by one text key per machine (group, place of its result row, name): Sort-Object
+    # with script blocks takes seconds for ten thousand machines.
     $order = @{}
     $index = 0
     foreach ($row in @($Summary.Results)) { $order["$($row.Outcome)`0$($row.Cause)"] = $index++ }
     $group = @{ error = 0; unknown = 1; drift = 2; not_applicable = 3 }
-    $machines = @(@($Summary.Machines) | Sort-Object @{ Expression = {
-                $rank = if ($group.ContainsKey([string]$_.Outcome)) { $group[[string]$_.Outcome] } else { 4 }
-                $place = $order["$($_.Outcome)`0$($_.Cause)"]
-                if ($null -eq $place) { $place = $index }
-                $rank * 100000 + $place
-            }
-        }, @{ Expression = { [string]$_.ComputerName } })
-    $listed = @($machines | Select-Object -First $Limit)
+    $machines = [object[]]@($Summary.Machines).Clone()  # sorted in place below
+    $keys = New-Object string[] $machines.Count
+    for ($i = 0; $i -lt $machines.Count; $i++) {
+        $machine = $machines[$i]
+        $rank = $group[[string]$machine.Outcome]
+        if ($null -eq $rank) { $rank = 4 }
+        $place = $order["$($machine.Outcome)`0$($machine.Cause)"]
+        if ($null -eq $place) { $place = $index }
+        $keys[$i] = '{0}{1:D5}{2}' -f $rank, $place, $machine.ComputerName
+    }
+    # The casts pick the overload that sorts the machines along with the keys, not a copy of them.
+    [Array]::Sort([Array]$keys, [Array]$machines, [Collections.IComparer][StringComparer]::Ordinal)
+    $listed = if ($machines.Count -gt $Limit) { $machines[0..($Limit - 1)] } else { $machines }
 
     $html = New-Object Text.StringBuilder
     [void]$html.Append('<section id="machines-to-look-at" aria-labelledby="h-machines"><h2 id="h-machines">Machines to look at</h2>')
@@ -376,21 +406,18 @@ function Get-ReportMachines($Summary, [int]$Limit) {
     [void]$html.Append("<div class=`"scroll`"><table id=`"machines`"><caption>Machines to look at <span>($(Get-ReportListed $listed.Count $machines.Count); times in UTC)</span></caption>")
     [void]$html.Append('<thead><tr><th scope="col">Computer</th><th scope="col">Outcome</th><th scope="col">Cause</th><th scope="col">Manufacturer</th>')
     [void]$html.Append('<th scope="col">Model</th><th scope="col">Firmware</th><th scope="col">quickboot</th><th scope="col">Reported</th><th scope="col">Reason</th></tr></thead><tbody>')
-    $culture = $script:ReportCulture
-    foreach ($machine in $listed) {
-        $reason = [string]$machine.Reason
-        if ($reason -eq '' -and $null -ne $machine.Raw) { $reason = [string]$machine.Raw }
-        $reason = ConvertTo-ReportText (Get-ReportCut $reason $script:ReportReasonLimit)
-        if ($null -ne $machine.Error -and [string]$machine.Error -ne '') {
-            $reason += "<br><span class=`"muted`">Remediation error: $(ConvertTo-ReportText (Get-ReportCut ([string]$machine.Error) $script:ReportReasonLimit))</span>"
-        }
-        $firmware = ConvertTo-ReportText $machine.Firmware
-        if ([string]$machine.FirmwareDate -ne '') { $firmware += "<span class=`"fd`">$(ConvertTo-ReportText $machine.FirmwareDate)</span>" }
-        [void]$html.Append("<tr class=`"$(Get-ReportOutcomeClass $machine.Outcome)`"><th scope=`"row`">$(ConvertTo-ReportText $machine.ComputerName)</th>")
-        [void]$html.Append("<td><span class=`"oc`">$(ConvertTo-ReportText $machine.Outcome)</span></td><td><code>$(ConvertTo-ReportText $machine.Cause)</code></td>")
-        [void]$html.Append("<td>$(ConvertTo-ReportText $machine.Manufacturer)</td><td>$(ConvertTo-ReportText $machine.Model)</td><td>$firmware</td>")
-        [void]$html.Append("<td>$(ConvertTo-ReportText $machine.Version)</td><td class=`"t`">$(Format-ReportTime $machine.Time)</td><td class=`"reason`">$reason</td></tr>")
-    }
+    $format = '<tr class="o-{1}"><th scope="row">{0}</th><td><span class="oc">{1}</span></td><td><code>{2}</code></td><td>{3}</td>' +
+        '<td>{4}</td><td>{5} <span class="fd">{6}</span></td><td>{7}</td><td class="t">{8}</td><td class="reason">{9} <span class="fd">{10}</span></td></tr>'
+    $limit = $script:ReportReasonLimit
+    Add-ReportRows $html $format @(foreach ($machine in $listed) {
+            $reason = [string]$machine.Reason
+            if ($reason -eq '') { $reason = [string]$machine.Raw }
+            if ($reason.Length -gt $limit) { $reason = Get-ReportCut $reason $limit }
+            $failure = [string]$machine.Error
+            if ($failure -ne '') { $failure = 'Remediation error: ' + (Get-ReportCut $failure $limit) }
+            , @($machine.ComputerName, $machine.Outcome, $machine.Cause, $machine.Manufacturer, $machine.Model,
+                $machine.Firmware, $machine.FirmwareDate, $machine.Version, $machine.Time, $reason, $failure)
+        })
     [void]$html.Append('</tbody></table></div></section>')
     return $html.ToString()
 }
@@ -398,7 +425,7 @@ function Get-ReportMachines($Summary, [int]$Limit) {
 # The whole page for one summary.
 function ConvertTo-ReportHtml($Summary, [string]$Title, [int]$Limit, [string]$Compared) {
     $title = ConvertTo-ReportText $Title
-    $made = Format-ReportTime $Summary.Time
+    $made = ConvertTo-ReportText (Format-ReportTime $Summary.Time)
     $policy = "default-src 'none'; style-src 'sha256-$(Get-ReportHash $script:ReportStyle)'; " +
         "script-src 'sha256-$(Get-ReportHash $script:ReportScript)'; base-uri 'none'; form-action 'none'"
     $html = New-Object Text.StringBuilder
