@@ -359,4 +359,5 @@ function Get-QuickBootDiagnosis {
     Write-ResultError $PSCmdlet (New-Result $null $run.ExitCode 'no_report' "quickboot-diag.exe --json answered $($run.ExitCode) without a report")
 }
 
-Export-ModuleMember -Function Get-QuickBoot, Set-QuickBoot, Test-QuickBoot, Get-QuickBootDiagnosis
+. (Join-Path $PSScriptRoot 'QuickBoot.Fleet.ps1')
+Export-ModuleMember -Function Get-QuickBoot, Set-QuickBoot, Test-QuickBoot, Get-QuickBootDiagnosis, ConvertFrom-QuickBootStatus, Measure-QuickBootFleet
