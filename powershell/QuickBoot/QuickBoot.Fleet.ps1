@@ -286,7 +286,7 @@ $script:LastShape = $null
 
 # The records of one input object of any shape ConvertFrom-QuickBootStatus accepts.
 function ConvertFrom-FleetInput($InputObject, $ComputerName) {
-    if ($null -eq $InputObject) { return }
+    if ($null -eq $InputObject) { return New-FleetRecord $null $ComputerName $null 'line' $null '' }
     $base = $InputObject.PSObject.BaseObject
     if ($base -is [string]) {
         $trimmed = $base.Trim()
