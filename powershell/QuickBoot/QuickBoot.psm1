@@ -359,5 +359,6 @@ function Get-QuickBootDiagnosis {
     Write-ResultError $PSCmdlet (New-Result $null $run.ExitCode 'no_report' "quickboot-diag.exe --json answered $($run.ExitCode) without a report")
 }
 
+. (Join-Path $PSScriptRoot 'QuickBoot.Fleet.ps1')
 . (Join-Path $PSScriptRoot 'QuickBoot.Report.ps1')
-Export-ModuleMember -Function Get-QuickBoot, Set-QuickBoot, Test-QuickBoot, Get-QuickBootDiagnosis, Export-QuickBootFleetReport
+Export-ModuleMember -Function Get-QuickBoot, Set-QuickBoot, Test-QuickBoot, Get-QuickBootDiagnosis, ConvertFrom-QuickBootStatus, Measure-QuickBootFleet, Export-QuickBootFleetReport
