@@ -11,7 +11,8 @@ $script:ReportChangeRows = 1000   # rows listed in each change table
 $script:ReportOutcomes = @('compliant', 'drift', 'repaired', 'not_applicable', 'error', 'unknown')
 
 # The page's style and script. The page allows nothing else (its Content-Security-Policy names
-# their hashes), so it makes no request whatever its text holds.
+# their hashes), so it makes no request whatever its text holds. Their lines end in LF whatever
+# this file's line ends: a browser reads CR LF as LF before it checks a hash.
 $script:ReportStyle = @'
 :root{--ink:#1f2328;--muted:#57606a;--line:#d0d7de;--panel:#f6f8fa;--accent:#0b57d0}
 *{box-sizing:border-box}
@@ -64,6 +65,8 @@ code{font:12.5px/1.3 Consolas,"SFMono-Regular",Menlo,monospace}
 #controls{display:flex;align-items:center;gap:12px;margin:10px 0}
 #controls input{font:inherit;padding:5px 8px;width:340px;max-width:100%;border:1px solid #8c959f;border-radius:6px}
 #controls input:focus{outline:2px solid var(--accent);outline-offset:1px}
+.js #machines.first-page tbody tr:nth-child(n+501){display:none}
+#more{font:inherit;padding:4px 12px;margin:8px;border:1px solid #8c959f;border-radius:6px;background:#fff;cursor:pointer}
 th button{font:inherit;font-weight:600;color:inherit;background:none;border:0;padding:0;cursor:pointer}
 th button:focus{outline:2px solid var(--accent)}
 th[aria-sort=ascending] button::after{content:" \25B2"}
@@ -78,35 +81,60 @@ summary{cursor:pointer;font-weight:600}
 .changes{display:flex;gap:12px;flex-wrap:wrap;margin:8px 0}
 footer{padding:16px 32px;color:var(--muted);border-top:1px solid var(--line);font-size:12px}
 @media print{nav,#controls{display:none}.scroll{max-height:none;overflow:visible;border:0}}
-'@
+'@ -replace "`r`n", "`n"
 
+# Run first, in the head: marks the page as scripted, so that the style lays out only the first
+# page of the machines' table while the rest loads (ten thousand rows would freeze the page).
+$script:ReportEarlyScript = "document.documentElement.className = 'js';"
+
+# Filters and sorts the machines' table; only the first 500 matching rows are
+# laid out at a time, the others are hidden until "Show more" (the page's first-page rule keeps
+# to the same number).
 $script:ReportScript = @'
 (function () {
   'use strict';
+  var page = 500;
   var table = document.getElementById('machines');
   var controls = document.getElementById('controls');
   if (!table || !controls) { return; }
   var body = table.tBodies[0];
   var items = Array.prototype.map.call(body.rows, function (row, index) {
-    return { row: row, index: index, text: row.textContent.toLowerCase(), key: '' };
+    return { row: row, index: index, text: row.textContent.toLowerCase(), key: '', match: true };
   });
   var box = document.getElementById('filter');
   var shown = document.getElementById('shown');
+  var more = document.getElementById('more');
   var total = items.length.toLocaleString('en');
+  var limit = page;
   var timer = 0;
+  function render() {
+    var matched = 0;
+    var visible = 0;
+    items.forEach(function (item) {
+      var show = item.match && visible < limit;
+      if (item.match) { matched += 1; }
+      if (show) { visible += 1; }
+      if (item.row.hidden === show) { item.row.hidden = !show; }
+    });
+    shown.textContent = matched.toLocaleString('en') + ' of ' + total + ' machines' +
+      (visible < matched ? ', the first ' + visible.toLocaleString('en') + ' shown' : '');
+    more.hidden = visible >= matched;
+  }
   function filter() {
     var words = box.value.toLowerCase().split(/\s+/).filter(Boolean);
-    var count = 0;
     items.forEach(function (item) {
-      var match = words.every(function (word) { return item.text.indexOf(word) >= 0; });
-      item.row.hidden = !match;
-      if (match) { count += 1; }
+      item.match = words.every(function (word) { return item.text.indexOf(word) >= 0; });
     });
-    shown.textContent = count.toLocaleString('en') + ' of ' + total + ' shown';
+    limit = page;
+    render();
   }
   box.addEventListener('input', function () {
     clearTimeout(timer);
     timer = setTimeout(filter, 120);
+  });
+  more.addEventListener('click', function () {
+    limit += page;
+    render();
   });
   var collator = new Intl.Collator('en', { numeric: true, sensitivity: 'base' });
   var headers = table.tHead.rows[0].cells;
@@ -128,12 +156,14 @@ $script:ReportScript = @'
       body.appendChild(fragment);
       Array.prototype.forEach.call(headers, function (other) { other.removeAttribute('aria-sort'); });
       header.setAttribute('aria-sort', ascending ? 'ascending' : 'descending');
+      render();
     });
   });
-  controls.hidden = false;
   filter();
+  table.classList.remove('first-page');
+  controls.hidden = false;
 }());
-'@
+'@ -replace "`r`n", "`n"
 
 # ---- Internal helpers -----------------------------------------------------------------------------
 
@@ -403,7 +433,7 @@ function Get-ReportMachines($Summary, [int]$Limit) {
     [void]$html.Append('<div id="controls" hidden><label for="filter">Filter</label>')
     [void]$html.Append('<input id="filter" type="search" placeholder="name, cause, model, firmware..." autocomplete="off">')
     [void]$html.Append('<span id="shown" aria-live="polite"></span></div>')
-    [void]$html.Append("<div class=`"scroll`"><table id=`"machines`"><caption>Machines to look at <span>($(Get-ReportListed $listed.Count $machines.Count); times in UTC)</span></caption>")
+    [void]$html.Append("<div class=`"scroll`"><table id=`"machines`" class=`"first-page`"><caption>Machines to look at <span>($(Get-ReportListed $listed.Count $machines.Count); times in UTC)</span></caption>")
     [void]$html.Append('<thead><tr><th scope="col">Computer</th><th scope="col">Outcome</th><th scope="col">Cause</th><th scope="col">Manufacturer</th>')
     [void]$html.Append('<th scope="col">Model</th><th scope="col">Firmware</th><th scope="col">quickboot</th><th scope="col">Reported</th><th scope="col">Reason</th></tr></thead><tbody>')
     $format = '<tr class="o-{1}"><th scope="row">{0}</th><td><span class="oc">{1}</span></td><td><code>{2}</code></td><td>{3}</td>' +
@@ -418,7 +448,7 @@ function Get-ReportMachines($Summary, [int]$Limit) {
             , @($machine.ComputerName, $machine.Outcome, $machine.Cause, $machine.Manufacturer, $machine.Model,
                 $machine.Firmware, $machine.FirmwareDate, $machine.Version, $machine.Time, $reason, $failure)
         })
-    [void]$html.Append('</tbody></table></div></section>')
+    [void]$html.Append('</tbody></table><button id="more" type="button" hidden>Show 500 more</button></div></section>')
     return $html.ToString()
 }
 
@@ -427,12 +457,12 @@ function ConvertTo-ReportHtml($Summary, [string]$Title, [int]$Limit, [string]$Co
     $title = ConvertTo-ReportText $Title
     $made = ConvertTo-ReportText (Format-ReportTime $Summary.Time)
     $policy = "default-src 'none'; style-src 'sha256-$(Get-ReportHash $script:ReportStyle)'; " +
-        "script-src 'sha256-$(Get-ReportHash $script:ReportScript)'; base-uri 'none'; form-action 'none'"
+        "script-src 'sha256-$(Get-ReportHash $script:ReportEarlyScript)' 'sha256-$(Get-ReportHash $script:ReportScript)'; base-uri 'none'; form-action 'none'"
     $html = New-Object Text.StringBuilder
     [void]$html.Append("<!DOCTYPE html>`n<html lang=`"en`">`n<head>`n<meta charset=`"utf-8`">`n")
     [void]$html.Append("<meta http-equiv=`"Content-Security-Policy`" content=`"$policy`">`n")
     [void]$html.Append("<meta name=`"viewport`" content=`"width=device-width, initial-scale=1`">`n<title>$title</title>`n")
-    [void]$html.Append("<style>$($script:ReportStyle)</style>`n</head>`n<body>`n")
+    [void]$html.Append("<script>$($script:ReportEarlyScript)</script>`n<style>$($script:ReportStyle)</style>`n</head>`n<body>`n")
     [void]$html.Append("<header><h1>$title</h1><p>$(Format-ReportCount $Summary.Total) machines; made $made UTC$(ConvertTo-ReportText $Compared).</p></header>`n")
     [void]$html.Append('<nav aria-label="Sections"><a href="#results">Results</a><a href="#hardware">By model</a>')
     [void]$html.Append('<a href="#changes">Since the last snapshot</a><a href="#machines-to-look-at">Machines to look at</a></nav>')
