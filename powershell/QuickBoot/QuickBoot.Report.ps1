@@ -303,7 +303,16 @@ function Get-ReportResults($Summary) {
         [void]$html.Append('<td><div class="bar"><svg viewBox="0 0 100 12" preserveAspectRatio="none" aria-hidden="true" focusable="false">')
         [void]$html.Append("<rect class=`"track`" width=`"100`" height=`"12`"/><rect class=`"fill`" width=`"$($width.ToString('0.###', $script:ReportCulture))`" height=`"12`"/></svg>")
         [void]$html.Append("<span>$(Format-ReportShare $share)</span></div></td>")
-        [void]$html.Append("<td>$(ConvertTo-ReportText $row.Meaning)</td><td>$(ConvertTo-ReportText $row.Fix)</td></tr>")
+        $meaning = $row.Meaning
+        $fix = $row.Fix
+        # The table's meaning of a state token says "all is well", which drift is not.
+        if ($row.Outcome -eq 'drift' -and $row.Cause -match '^quick_boot_(on|off)$') {
+            $meaning = "Quick boot is $($Matches[1]), not the state wanted."
+            $fix = 'let the remediation run again; it switches the setting, or says why it cannot'
+        } elseif ($row.Outcome -eq 'repaired' -and $row.Cause -match '^quick_boot_(on|off)$') {
+            $meaning = "Quick boot was off the state wanted and was switched $($Matches[1]): all is well now."
+        }
+        [void]$html.Append("<td>$(ConvertTo-ReportText $meaning)</td><td>$(ConvertTo-ReportText $fix)</td></tr>")
     }
     [void]$html.Append('</tbody></table></section>')
     return $html.ToString()

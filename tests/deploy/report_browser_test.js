@@ -135,6 +135,7 @@ async function checkSmallFleet(browser, file) {
     'error | control_library_failed | 1 | 10.0 %', 'error | file_missing | 1 | 10.0 %',
   ]);
   assert.match(await page.textContent('table.results tbody tr:nth-child(6)'), /did not return within the time limit.*restart the machine/);
+  assert.match(await page.textContent('table.results tbody tr:nth-child(3)'), /Quick boot is off, not the state wanted/);
   assert.equal(await heatCell(page, 'Bravo 5', 'library_hung'), '2');
   assert.equal(await heatCell(page, 'Alpha 16', 'library_hung'), '0');
   // Markup from the fleet is text: it shows as written and runs nothing.
@@ -170,6 +171,11 @@ async function checkSmallFleet(browser, file) {
   assert.equal(await off.page.isVisible('#filter'), false);
   assert.equal(await off.page.locator('#machines th button').count(), 0);
   await off.context.close();
+
+  // The README's picture (docs/fleet-report.png): the whole page, scaled to stay small.
+  const picture = await open(browser, file, { deviceScaleFactor: 0.8 });
+  await picture.page.screenshot({ path: path.join(output, 'fleet-report.png'), fullPage: true });
+  await picture.context.close();
 }
 
 async function checkLargeFleet(browser, file) {
@@ -196,7 +202,8 @@ async function checkLargeFleet(browser, file) {
   await page.click('#machines th:nth-child(1) button');
   const sorted = (Date.now() - started) / 2;
   assert.equal((await shown(page))[0], 'PC-099999');
-  await page.screenshot({ path: path.join(output, 'fleet-report-100000.png') });
+  await page.evaluate(() => { document.querySelector('#machines').parentElement.scrollTop = 0; window.scrollTo(0, 0); });
+  await page.screenshot({ path: path.join(output, 'fleet-report-100000.png'), fullPage: true });
   assert.deepEqual(seen.requests, [url]);
   assert.deepEqual(seen.problems, []);
   await context.close();
