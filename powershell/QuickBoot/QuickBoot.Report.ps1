@@ -57,7 +57,7 @@ code{font:12.5px/1.3 Consolas,"SFMono-Regular",Menlo,monospace}
 .heat td.n{min-width:4.5em}
 .h1{background:#fdecea}.h2{background:#f9c9c4}.h3{background:#f19c94}
 .h4{background:#c62828;color:#fff}.h5{background:#7f1d1d;color:#fff}
-.heat td.h0{color:#8c959f}
+.heat td.h0{color:#6e7781}
 .scroll{max-height:75vh;overflow:auto;border:1px solid var(--line);border-radius:6px}
 .scroll table{margin:0}
 .scroll thead th{position:sticky;top:0;z-index:1}

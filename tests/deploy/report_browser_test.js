@@ -118,6 +118,34 @@ const heatCell = (page, model, cause) => page.evaluate(([model, cause]) => {
   return row.cells[column].textContent;
 }, [model, cause]);
 
+// Text whose contrast with what lies behind it is under WCAG AA (4.5:1, or 3:1 for large text),
+// from the computed colours; the backgrounds are solid colours.
+const lowContrast = (page) => page.evaluate(() => {
+  const rgb = (text) => text.match(/[\d.]+/g).map(Number);
+  const luminance = ([r, g, b]) => [r, g, b].map((v) => v / 255)
+    .map((v) => (v <= 0.03928 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4))
+    .reduce((sum, v, i) => sum + v * [0.2126, 0.7152, 0.0722][i], 0);
+  const background = (element) => {
+    for (let node = element; node; node = node.parentElement) {
+      const colour = rgb(getComputedStyle(node).backgroundColor);
+      if (colour.length < 4 || colour[3] > 0) return colour;
+    }
+    return [255, 255, 255];
+  };
+  const found = [];
+  for (const element of document.querySelectorAll('body *')) {
+    const text = [...element.childNodes].filter((node) => node.nodeType === 3).map((node) => node.textContent).join('').trim();
+    if (!text || !element.getClientRects().length) continue;
+    const style = getComputedStyle(element);
+    const [a, b] = [luminance(rgb(style.color)), luminance(background(element))].sort((x, y) => y - x);
+    const ratio = (a + 0.05) / (b + 0.05);
+    const size = parseFloat(style.fontSize);
+    const large = size >= 24 || (size >= 18.66 && Number(style.fontWeight) >= 700);
+    if (ratio < (large ? 3 : 4.5)) found.push(`${text.slice(0, 30)}: ${ratio.toFixed(2)}`);
+  }
+  return found;
+});
+
 async function typeFilter(page, words, expected) {
   await page.fill('#filter', words);
   await page.waitForFunction((want) => document.getElementById('shown').textContent === want, expected);
@@ -138,6 +166,8 @@ async function checkSmallFleet(browser, file) {
   assert.match(await page.textContent('table.results tbody tr:nth-child(3)'), /Quick boot is off, not the state wanted/);
   assert.equal(await heatCell(page, 'Bravo 5', 'library_hung'), '2');
   assert.equal(await heatCell(page, 'Alpha 16', 'library_hung'), '0');
+  assert.deepEqual(await lowContrast(page), []);
+  assert.equal(await page.getAttribute('html', 'lang'), 'en');
   // Markup from the fleet is text: it shows as written and runs nothing.
   assert.equal(await heatCell(page, '<script>window.injected = 1</script>Charlie 2', 'file_missing'), '1');
   assert.equal(await page.evaluate(() => window.injected), undefined);
