@@ -75,7 +75,7 @@ th[aria-sort=descending] button::after{content:" \25BC"}
 #machines th,#machines td{padding:4px 6px}
 #machines td.t,.fd{white-space:nowrap}
 td.reason{min-width:160px;max-width:480px}
-.fd{display:block;font-size:12px;color:var(--muted)}
+.fd,.note{display:block;font-size:12px;color:var(--muted)}
 details{margin:8px 0}
 summary{cursor:pointer;font-weight:600}
 .changes{display:flex;gap:12px;flex-wrap:wrap;margin:8px 0}
@@ -446,14 +446,16 @@ function Get-ReportMachines($Summary, [int]$Limit) {
     [void]$html.Append('<thead><tr><th scope="col">Computer</th><th scope="col">Outcome</th><th scope="col">Cause</th><th scope="col">Manufacturer</th>')
     [void]$html.Append('<th scope="col">Model</th><th scope="col">Firmware</th><th scope="col">quickboot</th><th scope="col">Reported</th><th scope="col">Reason</th></tr></thead><tbody>')
     $format = '<tr class="o-{1}"><th scope="row">{0}</th><td><span class="oc">{1}</span></td><td><code>{2}</code></td><td>{3}</td>' +
-        '<td>{4}</td><td>{5} <span class="fd">{6}</span></td><td>{7}</td><td class="t">{8}</td><td class="reason">{9} <span class="fd">{10}</span></td></tr>'
+        '<td>{4}</td><td>{5} <span class="fd">{6}</span></td><td>{7}</td><td class="t">{8}</td><td class="reason">{9} <span class="note">{10}</span></td></tr>'
     $limit = $script:ReportReasonLimit
     Add-ReportRows $html $format @(foreach ($machine in $listed) {
             $reason = [string]$machine.Reason
-            if ($reason -eq '') { $reason = [string]$machine.Raw }
             if ($reason.Length -gt $limit) { $reason = Get-ReportCut $reason $limit }
-            $failure = [string]$machine.Error
-            if ($failure -ne '') { $failure = 'Remediation error: ' + (Get-ReportCut $failure $limit) }
+            # Under the reason: the text of a line that could not be read, a remediation error.
+            $failure = @()
+            if ([string]$machine.Raw -ne '') { $failure += 'Read: ' + (Get-ReportCut ([string]$machine.Raw) $limit) }
+            if ([string]$machine.Error -ne '') { $failure += 'Remediation error: ' + (Get-ReportCut ([string]$machine.Error) $limit) }
+            $failure = $failure -join ' / '
             , @($machine.ComputerName, $machine.Outcome, $machine.Cause, $machine.Manufacturer, $machine.Model,
                 $machine.Firmware, $machine.FirmwareDate, $machine.Version, $machine.Time, $reason, $failure)
         })

@@ -35,7 +35,7 @@ Describe 'Export-QuickBootFleetReport' {
         $hostile = New-Record (Hostile 'ComputerName') 'error' 'library_hung' @{
             Reason = Hostile 'Reason'; Manufacturer = Hostile 'Manufacturer'; Model = Hostile 'Model'
             Firmware = Hostile 'Firmware'; FirmwareDate = Hostile 'FirmwareDate'; Version = Hostile 'Version'
-            Error = Hostile 'Error'
+            Error = Hostile 'Error'; Raw = Hostile 'Raw'
         }
         $previous = New-Record (Hostile 'ComputerName') 'compliant' 'quick_boot_on'
         $Page = Get-Page @($hostile, (New-Record 'PC-2' 'compliant' 'quick_boot_on')) @{
@@ -52,6 +52,7 @@ Describe 'Export-QuickBootFleetReport' {
         @{ Field = 'FirmwareDate'; Places = 1 }
         @{ Field = 'Version'; Places = 1 }
         @{ Field = 'Error'; Places = 1 }
+        @{ Field = 'Raw'; Places = 1 }
         @{ Field = 'Title'; Places = 2 }  # the title and the heading
     ) {
         $escaped = "&lt;b data-field=&quot;$Field&quot;&gt;&#39;$Field&#39;&amp;amp;"
@@ -63,7 +64,7 @@ Describe 'Export-QuickBootFleetReport' {
         $reason = ('word ' * 100) + 'END'
         $name = 'PC-' + ('x' * 400)
         $page = Get-Page @((New-Record $name 'error' 'library_hung' @{ Reason = $reason }))
-        $page.Contains("<td class=`"reason`">$(('word ' * 58) + 'word...') <span") | Should -BeTrue
+        $page.Contains("<td class=`"reason`">$(('word ' * 58) + 'word...') <span class=`"note`">") | Should -BeTrue
         $page.Contains('END') | Should -BeFalse
         $page.Contains(">$name</th>") | Should -BeTrue
     }

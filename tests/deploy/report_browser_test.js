@@ -152,7 +152,8 @@ async function typeFilter(page, words, expected) {
 }
 
 async function checkSmallFleet(browser, file) {
-  const { context, page, seen, url } = await open(browser, file);
+  const { context, page, seen, url, loaded } = await open(browser, file);
+  console.log(`10 machines: loaded in ${Math.round(loaded)} ms`);
   assert.deepEqual(await headline(page), {
     total: '10', share: '30.0 %', compliant: '3', repaired: '1', drift: '1', 'not-applicable': '1', failing: '4',
   });
