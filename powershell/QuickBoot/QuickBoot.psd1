@@ -6,7 +6,7 @@
     Description = 'Reads and changes the quick-boot switch through quickboot.exe, with the diagnostic companion''s reasons.'
     PowerShellVersion = '5.1'
     CompatiblePSEditions = @('Desktop', 'Core')
-    FunctionsToExport = @('Get-QuickBoot', 'Set-QuickBoot', 'Test-QuickBoot', 'Get-QuickBootDiagnosis', 'ConvertTo-QuickBootStatus')
+    FunctionsToExport = @('Get-QuickBoot', 'Set-QuickBoot', 'Test-QuickBoot', 'Get-QuickBootDiagnosis', 'ConvertTo-QuickBootStatus', 'ConvertFrom-QuickBootStatus', 'Measure-QuickBootFleet', 'Export-QuickBootFleetReport')
     FormatsToProcess = @('QuickBoot.Format.ps1xml')
     TypesToProcess = @()
     CmdletsToExport = @()

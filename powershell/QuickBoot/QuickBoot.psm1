@@ -1118,4 +1118,6 @@ function Get-QuickBootDiagnosis {
     }
 }
 
-Export-ModuleMember -Function Get-QuickBoot, Set-QuickBoot, Test-QuickBoot, Get-QuickBootDiagnosis, ConvertTo-QuickBootStatus
+. (Join-Path $PSScriptRoot 'QuickBoot.Fleet.ps1')
+. (Join-Path $PSScriptRoot 'QuickBoot.Report.ps1')
+Export-ModuleMember -Function Get-QuickBoot, Set-QuickBoot, Test-QuickBoot, Get-QuickBootDiagnosis, ConvertTo-QuickBootStatus, ConvertFrom-QuickBootStatus, Measure-QuickBootFleet, Export-QuickBootFleetReport
