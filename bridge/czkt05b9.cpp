@@ -7,6 +7,8 @@ namespace {
 using CtrlQuickBootProc = int32_t(WINAPI*)(int32_t, int32_t, int32_t, uint32_t*);
 
 constexpr uint32_t kAnyAttribute = 0xFFFFFFFF;
+constexpr DWORD kOwnFolderAndSystem =
+    LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32;
 
 bool IsAsciiLetter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
@@ -16,14 +18,12 @@ bool IsSeparator(char c) {
   return c == '\\' || c == '/';
 }
 
-// "X:\..." or "\\server\..." (and "\\?\..."): a path that names its folder without the
-// current directory's help.
-bool IsFullyQualified(const char* path) {
+}  // namespace
+
+bool CZKT05B9::NamesItsFolder(const char* path) {
   return (IsAsciiLetter(path[0]) && path[1] == ':' && IsSeparator(path[2])) ||
          (IsSeparator(path[0]) && IsSeparator(path[1]));
 }
-
-}  // namespace
 
 void KeepCurrentDirectoryOutOfLibrarySearch() {
   // The system folder, not the empty text: both take the current directory out on Windows, but
@@ -45,11 +45,11 @@ int CZKT05B9::Load() {
   if (module) return 1;
   if (!libraryPath && !ResolveLibraryPath()) return 0;
   if (!PathHasAttributes(libraryPath, kAnyAttribute)) return 0;
-  // A library named by its full path takes its own imports from the system's places, never
-  // from the current directory, which whoever starts the program chooses. A bare name is looked
-  // up through the current directory as recorded, so the search keeps it for that load.
-  if (IsFullyQualified(libraryPath)) KeepCurrentDirectoryOutOfLibrarySearch();
-  module = LoadLibraryA(libraryPath);
+  // A library named by its full path takes its imports from its own folder and the system
+  // folder only: never from the current directory or PATH, which others may choose. A bare name
+  // is looked up through the current directory as recorded, so it keeps the usual search.
+  module = NamesItsFolder(libraryPath) ? LoadLibraryExA(libraryPath, nullptr, kOwnFolderAndSystem)
+                                       : LoadLibraryA(libraryPath);
   if (!module) return 0;
   // Whatever the library loads later comes from the system's places too.
   KeepCurrentDirectoryOutOfLibrarySearch();

@@ -33,6 +33,10 @@ class CZKT05B9 {
   // True when a separator goes between `directory` and the file name: it is not empty and does
   // not already end in a backslash.
   static bool NeedsSeparator(const CcString& directory);
+  // True for "X:\..." and "\\server\..." (and "\\?\..."): a path that names its folder
+  // without the current directory's help. Such a library takes its imports from its own folder
+  // and the system folder only.
+  static bool NamesItsFolder(const char* path);
 
   // 1 when the library is loaded and exports both "GetVersionInfo" and "CtrlQuickBoot".
   int Load();

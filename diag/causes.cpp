@@ -67,8 +67,8 @@ const CauseRow kCauses[] = {
      "The library is built for another processor (for example 32-bit x86).",
      "install the vendor's 64-bit (x86-64) library"},
     {Cause::kDependencyMissing, "dependency_missing",
-     "A DLL the library needs cannot be found; one lying beside the library does not count, as "
-     "the loader does not look there.",
+     "A DLL the library needs is neither beside the library nor in the system folder; a copy "
+     "on PATH or in the current folder does not count, as the loader does not look there.",
      "install what it needs (often a C++ runtime package)"},
     {Cause::kBlockedByPolicy, "blocked_by_policy",
      "A policy refused the load: Smart App Control, WDAC, AppLocker or an antivirus (errors "
@@ -98,6 +98,10 @@ const CauseRow kCauses[] = {
     {Cause::kReadFailed, "read_failed",
      "The library refused to read the setting; the status is the vendor's own code.",
      "a question for the library's vendor"},
+    {Cause::kWriteInProgress, "write_in_progress",
+     "A write (quickboot.exe /1 or /0) is still running, one left running or one from another "
+     "kit; no second write is started and the library is not called meanwhile.",
+     "wait for the running write to end, then run again"},
     {Cause::kInternalError, "internal_error", "quickboot-diag itself failed.",
      "run it again; if it stays, report this line to quickboot's maintainers"},
 };

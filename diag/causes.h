@@ -37,6 +37,7 @@ enum class Cause {
   kLibraryExited,
   kUnloadCrashed,
   kReadFailed,
+  kWriteInProgress,
   kInternalError,
 };
 

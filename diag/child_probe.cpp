@@ -118,6 +118,55 @@ class ProbeBridge : public CZKT05B9 {
   bool ExportsCtrlQuickBoot() const { return ctrlQuickBoot != nullptr; }
 };
 
+// The process that started this one, 0 when it cannot be told.
+DWORD ParentProcessId() {
+  struct BasicInformation {
+    LONG_PTR exitStatus;
+    void* pebBaseAddress;
+    ULONG_PTR affinityMask;
+    LONG_PTR basePriority;
+    ULONG_PTR uniqueProcessId;
+    ULONG_PTR inheritedFromUniqueProcessId;
+  };
+  using QueryProc = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  const auto query = reinterpret_cast<QueryProc>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+  BasicInformation information = {};
+  if (!query || query(GetCurrentProcess(), 0 /* ProcessBasicInformation */, &information,
+                      sizeof(information), nullptr) != 0) {
+    return 0;
+  }
+  return static_cast<DWORD>(information.inheritedFromUniqueProcessId);
+}
+
+// The program file of `process` (this one when null), empty when it cannot be told.
+std::wstring ImagePath(HANDLE process) {
+  wchar_t path[MAX_PATH * 2];
+  DWORD length = MAX_PATH * 2;
+  if (!QueryFullProcessImageNameW(process ? process : GetCurrentProcess(), 0, path, &length)) {
+    return std::wstring();
+  }
+  return std::wstring(path, length);
+}
+
+// True when `pipe` is the write end of a pipe that the process which started this one made,
+// and that process runs this program: the companion's own probe pipe, nothing else.
+bool IsCompanionPipe(HANDLE pipe) {
+  DWORD flags = 0, server = 0;
+  const DWORD parent = ParentProcessId();
+  if (parent == 0 || GetFileType(pipe) != FILE_TYPE_PIPE ||
+      !GetNamedPipeInfo(pipe, &flags, nullptr, nullptr, nullptr) || (flags & PIPE_SERVER_END) ||
+      !GetNamedPipeServerProcessId(pipe, &server) || server != parent) {
+    return false;
+  }
+  const ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent));
+  const std::wstring self = ImagePath(nullptr);
+  const std::wstring starter = process.handle ? ImagePath(process.handle) : std::wstring();
+  return !self.empty() &&
+         CompareStringOrdinal(self.c_str(), static_cast<int>(self.size()), starter.c_str(),
+                              static_cast<int>(starter.size()), TRUE) == CSTR_EQUAL;
+}
+
 void SendModules() {
   HMODULE modules[kMaxModules];
   DWORD bytes = 0;
@@ -191,7 +240,8 @@ CrashFacts ParseCrash(const std::string& text) {
 }
 
 // Starts this program again as the child, its standard handles on NUL and the pipe's write end
-// the only other handle it inherits.
+// the only other handle it inherits,
+// suspended, so that it can join its job before it runs.
 bool StartChild(HANDLE pipeWrite, PROCESS_INFORMATION* process) {
   wchar_t self[MAX_PATH * 2];
   const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH * 2);
@@ -221,9 +271,10 @@ bool StartChild(HANDLE pipeWrite, PROCESS_INFORMATION* process) {
       L"\"" + std::wstring(self, length) + L"\" " +
       std::wstring(kChildProbeOption, kChildProbeOption + sizeof(kChildProbeOption) - 1) + L" " +
       std::to_wstring(reinterpret_cast<uintptr_t>(pipeWrite));
-  const BOOL started = listed && CreateProcessW(self, &line[0], nullptr, nullptr, TRUE,
-                                                EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW,
-                                                nullptr, nullptr, &startup.StartupInfo, process);
+  const BOOL started =
+      listed && CreateProcessW(self, &line[0], nullptr, nullptr, TRUE,
+                               EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW | CREATE_SUSPENDED,
+                               nullptr, nullptr, &startup.StartupInfo, process);
   DeleteProcThreadAttributeList(list);
   return started != FALSE;
 }
@@ -251,8 +302,19 @@ void ConcludeSteps(Report* report, DWORD loadError, bool loadReported, bool load
 
 }  // namespace
 
-int RunChildProbe(const char* handleText) {
-  g_pipe = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(std::strtoull(handleText, nullptr, 10)));
+HANDLE CompanionPipe(const char* handleText) {
+  if (*handleText < '1' || *handleText > '9' || std::strlen(handleText) > 20) return nullptr;
+  char* end = nullptr;
+  const unsigned long long value = std::strtoull(handleText, &end, 10);
+  const auto pipe = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(value));
+  if (*end != '\0' || !IsCompanionPipe(pipe)) return nullptr;
+  // Nothing the library starts may inherit it and keep the report open.
+  SetHandleInformation(pipe, HANDLE_FLAG_INHERIT, 0);
+  return pipe;
+}
+
+int RunChildProbe(HANDLE pipe) {
+  g_pipe = pipe;
   // As quickboot.exe does before its load, so that the library meets the same error mode.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   g_watchedThread = GetCurrentThreadId();
@@ -314,11 +376,26 @@ void RunProbe(Report* report, std::vector<std::string>* modules) {
   if (!CreatePipe(&pipeRead.handle, &pipeWrite.handle, &inherit, 0)) return;
   SetHandleInformation(pipeRead.handle, HANDLE_FLAG_INHERIT, 0);
 
+  // The child and whatever it starts end when this handle closes, however this process ends:
+  // a probe hung in the library never outlives its companion.
+  const ScopedHandle job(CreateJobObjectW(nullptr, nullptr));
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!job.handle || !SetInformationJobObject(job.handle, JobObjectExtendedLimitInformation,
+                                              &limits, sizeof(limits))) {
+    return;
+  }
+
   PROCESS_INFORMATION process = {};
   const Stopwatch stopwatch;
   if (!StartChild(pipeWrite.handle, &process)) return;
   const ScopedHandle child(process.hProcess);
-  CloseHandle(process.hThread);
+  const ScopedHandle mainThread(process.hThread);
+  if (!AssignProcessToJobObject(job.handle, child.handle)) {
+    TerminateProcess(child.handle, kExitControlFailed);
+    return;
+  }
+  ResumeThread(mainThread.handle);
   pipeWrite.Close();
 
   // The reader lives as long as the process: a pipe a grandchild keeps open may outlast us.

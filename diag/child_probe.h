@@ -18,8 +18,12 @@
 
 constexpr char kChildProbeOption[] = "--child-probe";
 
-// The child's side: `handleText` is the pipe's handle value in decimal. Answers its exit code.
-int RunChildProbe(const char* handleText);
+// The child's side. `handleText` is the pipe's handle value in decimal; answers the handle when
+// it is the write end of a pipe made by the process that started this one, running this same
+// program (and makes it non-inheritable), else null: the probe serves only the companion.
+HANDLE CompanionPipe(const char* handleText);
+// Walks the steps, sending the facts into `pipe`. Answers its exit code.
+int RunChildProbe(HANDLE pipe);
 
 // The parent's side: runs the child and fills the path, step and probe facts of `report`
 // (report->probe.timeoutSeconds is the limit). Also answers the module paths the child listed.

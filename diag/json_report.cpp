@@ -91,6 +91,12 @@ std::string Render(const Report& report, size_t shown) {
   object["computer"] = Bounded(process.computer, shown);
   object["account"] = Bounded(process.account, shown);
   object["time"] = process.time;
+  // Bounded already.
+  object["manufacturer"] = WideToUtf8(report.hardware.manufacturer);
+  object["model"] = WideToUtf8(report.hardware.model);
+  object["firmware_version"] = WideToUtf8(report.hardware.firmwareVersion);
+  object["firmware_date"] = WideToUtf8(report.hardware.firmwareDate);
+  object["write_in_progress"] = report.writeInProgress;
   object["process"] = {
       {"architecture", process.processArchitecture},
       {"machine_architecture", process.machineArchitecture},
@@ -141,7 +147,7 @@ std::string Render(const Report& report, size_t shown) {
   json missing = json::array();
   for (const Dependency& dependency : load.missingDependencies) {
     missing.push_back(
-        {{"name", w.Text(dependency.name)}, {"beside_library", dependency.besideLibrary}});
+        {{"name", w.Text(dependency.name)}, {"ignored_copy", w.TextOrNull(dependency.ignoredAt)}});
   }
   object["load"] = {{"outcome", OutcomeName(load.outcome)},
                     {"error", w.Error(load.error)},

@@ -6,6 +6,8 @@
 //   schema_version, tool, version
 //   verdict, exit_code, cause, what, fix, fix_commands   the conclusion (cause: the token)
 //   computer, account, time                              where and when (time: UTC, ISO 8601)
+//   manufacturer, model, firmware_version, firmware_date the machine, as its firmware names it
+//   write_in_progress                                    a write held its lock: nothing loaded
 //   process      architecture, machine_architecture, windows_version, code pages, elevated,
 //                current_directory
 //   registry     key, error, values.inst_path and values.dll_name, view_32bit, user_hive
@@ -21,7 +23,7 @@
 
 #include "diag/report.h"
 
-constexpr int kJsonSchemaVersion = 1;
+constexpr int kJsonSchemaVersion = 2;
 // The JSON report stays under this whatever the registry holds.
 constexpr size_t kMaxJsonBytes = 8000;
 

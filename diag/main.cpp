@@ -88,7 +88,12 @@ std::string Render(const Report& report, Form form) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], kChildProbeOption) == 0) return RunChildProbe(argv[2]);
+  if (argc == 3 && std::strcmp(argv[1], kChildProbeOption) == 0) {
+    const HANDLE pipe = CompanionPipe(argv[2]);
+    if (!pipe)
+      return UsageError(std::string(kChildProbeOption) + " is for the companion's own use");
+    return RunChildProbe(pipe);
+  }
 
   Form form = Form::kText;
   bool formGiven = false;
@@ -137,6 +142,7 @@ int main(int argc, char** argv) {
     Report report;
     report.probe.timeoutSeconds = static_cast<uint32_t>(timeout);
     ObserveProcess(&report.process);
+    ObserveHardware(&report.hardware);
     ObserveControlLibrary(&report);
     Conclude(&report);
     const std::string output = Render(report, form);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "app/write_lock.h"
 #include "bridge/czkt05b9.h"
 #include "diag/child_probe.h"
 #include "diag/pe_header.h"
@@ -21,6 +22,7 @@ namespace {
 constexpr DWORD kMaxHeadBytes = 16 * 1024 * 1024;
 // A report names at most this many imports; a control library has a handful.
 constexpr size_t kMaxDependencies = 16;
+constexpr wchar_t kBiosKey[] = L"HARDWARE\\DESCRIPTION\\System\\BIOS";
 
 // The first bytes of the file, read only.
 bool ReadHead(const std::string& path, std::vector<uint8_t>* bytes) {
@@ -53,17 +55,36 @@ bool IsApiSet(const std::string& name) {
   return StartsWith(name, "api-ms-") || StartsWith(name, "ext-ms-");
 }
 
-// Whether the loader can find an imported DLL: an API set the system resolves, or a file on
-// the search path (the program's directory, the system's, PATH).
-bool CanBeFound(const std::string& name) {
-  if (IsApiSet(name)) return true;
-  if (GetModuleHandleA(name.c_str())) return true;
+std::string SystemFolder() {
+  char folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryA(folder, sizeof(folder));
+  return length > 0 && length < sizeof(folder) ? std::string(folder, length) : std::string();
+}
+
+// The folder where the usual search (the current directory, PATH) finds `name`; empty if none.
+std::string FoundByUsualSearch(const std::string& name) {
   char found[MAX_PATH];
-  return SearchPathA(nullptr, name.c_str(), nullptr, sizeof(found), found, nullptr) > 0;
+  const DWORD length = SearchPathA(nullptr, name.c_str(), nullptr, sizeof(found), found, nullptr);
+  return length > 0 && length < sizeof(found) ? DirectoryPart(found) : std::string();
+}
+
+// Where the loader would take an imported DLL from, by the bridge's rule: an API set the system
+// resolves; for a library named by its full path, its own folder or the system folder only;
+// for a bare name, the usual search (the program's folder, the system's, PATH). Empty: nowhere.
+std::string FoundAt(const std::string& name, const std::string& libraryPath) {
+  if (IsApiSet(name)) return "(API set)";
+  if (CZKT05B9::NamesItsFolder(libraryPath.c_str())) {
+    for (const std::string& folder : {DirectoryPart(libraryPath), SystemFolder()}) {
+      if (IsFile(folder + "\\" + name)) return folder;
+    }
+    return std::string();
+  }
+  return FoundByUsualSearch(name);
 }
 
 // What the file's headers tell, and where each import came from: the directory of the module
-// the child had loaded under that name; for a failed load, whether the loader can find it.
+// the child had loaded under that name; for a failed load, the imports the rule cannot find,
+// each with a copy the rule leaves out (on PATH, in the current directory), if there is one.
 void ObserveFile(Report* report, const std::vector<std::string>& modules) {
   LoadFacts& load = report->load;
   std::vector<uint8_t> bytes;
@@ -76,7 +97,6 @@ void ObserveFile(Report* report, const std::vector<std::string>& modules) {
   load.headerRead = true;
   load.isImage = header.isImage;
   load.machine = header.machine;
-  const std::string libraryDirectory = DirectoryPart(report->path.text);
   for (const std::string& name : header.imports) {
     Dependency dependency;
     dependency.name = name;
@@ -88,9 +108,9 @@ void ObserveFile(Report* report, const std::vector<std::string>& modules) {
     if (load.outcome == Outcome::kOk && load.dependencies.size() < kMaxDependencies) {
       load.dependencies.push_back(dependency);
     }
-    if (load.error.code == ERROR_MOD_NOT_FOUND && !CanBeFound(name) &&
+    if (load.error.code == ERROR_MOD_NOT_FOUND && FoundAt(name, report->path.text).empty() &&
         load.missingDependencies.size() < kMaxDependencies) {
-      dependency.besideLibrary = IsFile(libraryDirectory + "\\" + name);
+      dependency.ignoredAt = FoundByUsualSearch(name);
       load.missingDependencies.push_back(dependency);
     }
   }
@@ -278,8 +298,36 @@ void ObserveProcess(ProcessFacts* facts) {
   Architectures(facts);
 }
 
+void ObserveHardware(HardwareFacts* facts) {
+  const struct {
+    const wchar_t* name;
+    std::wstring* text;
+  } values[] = {{L"SystemManufacturer", &facts->manufacturer},
+                {L"SystemProductName", &facts->model},
+                {L"BIOSVersion", &facts->firmwareVersion},
+                {L"BIOSReleaseDate", &facts->firmwareDate}};
+  for (const auto& value : values) {
+    wchar_t text[256] = {};
+    DWORD bytes = sizeof(text) - sizeof(wchar_t);
+    // A list keeps its first string; a value too long for the buffer counts as missing.
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, kBiosKey, value.name,
+                     RRF_RT_REG_SZ | RRF_RT_REG_MULTI_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, text,
+                     &bytes) != ERROR_SUCCESS) {
+      continue;
+    }
+    std::wstring wide(text);
+    size_t cut = std::min(wide.size(), kMaxIdentityChars);
+    if (cut > 0 && cut < wide.size() && IS_HIGH_SURROGATE(wide[cut - 1])) --cut;
+    *value.text = wide.substr(0, cut);
+  }
+}
+
 void ObserveControlLibrary(Report* report) {
   ObserveRegistry(&report->registry);
+  // Checked before anything is loaded: quickboot.exe /1 and /0 hold it while they run.
+  const ScopedHandle lock(OpenMutexW(SYNCHRONIZE, FALSE, kWriteLockName));
+  report->writeInProgress = lock.handle || GetLastError() == ERROR_ACCESS_DENIED;
+  if (report->writeInProgress) return;
   std::vector<std::string> modules;
   RunProbe(report, &modules);
   ComposedPathFacts(report);

@@ -8,5 +8,9 @@
 
 void ObserveProcess(ProcessFacts* facts);
 
-// Fills the registry, path and step facts of `report`. Never writes the state word.
+// The manufacturer, model and firmware the registry records for the machine (no WMI).
+void ObserveHardware(HardwareFacts* facts);
+
+// Fills the registry, path and step facts of `report`. Never writes the state word. While a
+// write holds its lock, loads nothing and notes that instead.
 void ObserveControlLibrary(Report* report);

@@ -91,7 +91,7 @@ struct ExistsFacts {
 struct Dependency {
   std::string name;
   std::string directory;
-  bool besideLibrary = false;  // not found, but lies in the library's own directory
+  std::string ignoredAt;  // not found by the rule, but a copy lies here (PATH, current directory)
 };
 
 struct LoadFacts {
@@ -147,8 +147,21 @@ struct ProbeFacts {
   double milliseconds = 0;
 };
 
+constexpr size_t kMaxIdentityChars = 64;
+
+// The machine's identity as its firmware gives it, each at most kMaxIdentityChars characters;
+// empty when missing.
+struct HardwareFacts {
+  std::wstring manufacturer;
+  std::wstring model;
+  std::wstring firmwareVersion;
+  std::wstring firmwareDate;
+};
+
 struct Report {
   ProcessFacts process;
+  HardwareFacts hardware;
+  bool writeInProgress = false;  // a write held the lock, so nothing was loaded
   RegistryFacts registry;
   PathFacts path;
   ExistsFacts exists;

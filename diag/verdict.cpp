@@ -337,15 +337,19 @@ Finding LoadFinding(const Report& report) {
     if (load.missingDependencies.empty()) {
       return {Cause::kDependencyMissing, start + ": a library it needs cannot be found", {}};
     }
-    std::string names;
-    bool beside = false;
+    std::string names, ignored;
     for (const Dependency& dependency : load.missingDependencies) {
       names += (names.empty() ? "" : ", ") + dependency.name;
-      beside = beside || dependency.besideLibrary;
+      if (ignored.empty()) ignored = dependency.ignoredAt;
+    }
+    if (!CZKT05B9::NamesItsFolder(report.path.text.c_str())) {
+      return {
+          Cause::kDependencyMissing, start + ": it needs " + names + ", which cannot be found", {}};
     }
     return {Cause::kDependencyMissing,
-            start + ": it needs " + names + ", which cannot be found" +
-                (beside ? " (it lies beside the library, where the loader does not look)" : ""),
+            start + ": it needs " + names +
+                ", which is neither beside the library nor in the system folder" +
+                (ignored.empty() ? "" : "; the copy in " + Quoted(ignored) + " is not used"),
             {}};
   }
   if (load.error.code == ERROR_DLL_INIT_FAILED) {
@@ -469,6 +473,11 @@ std::string Milliseconds(double value) {
   return text;
 }
 
+// An identity text in the report's ANSI code page, control characters escaped.
+std::string IdentityText(const std::wstring& text) {
+  return EscapeText(WideToCodePage(text, CP_ACP));
+}
+
 std::string ValueLine(const char* name, const ValueFacts& value) {
   std::string line = std::string("  ") + name + ": ";
   if (!value.present) return line + "missing";
@@ -532,6 +541,12 @@ void Conclude(Report* report) {
                  answer,
                  {}};
     }
+  } else if (report->writeInProgress) {
+    finding = {Cause::kWriteInProgress,
+               "a write (quickboot.exe /1 or /0) holds the lock Global\\quickboot-write, so the "
+               "library was not loaded",
+               {}};
+    report->exitCode = kExitControlFailed;
   } else {
     finding = FailureFinding(*report);
     // Ended by the library, the process answers what the library chose, as quickboot.exe does.
@@ -587,6 +602,12 @@ std::string RenderText(const Report& report) {
           "\n";
   text += "  time " + process.time + ", current directory \"" +
           Bounded(EscapeText(process.currentDirectory)) + "\"\n";
+  const HardwareFacts& hardware = report.hardware;
+  text += "machine: manufacturer \"" + IdentityText(hardware.manufacturer) + "\", model \"" +
+          IdentityText(hardware.model) + "\", firmware \"" +
+          IdentityText(hardware.firmwareVersion) + "\" of \"" +
+          IdentityText(hardware.firmwareDate) + "\"\n";
+  if (report.writeInProgress) text += "write lock: held by a running write; nothing loaded\n";
 
   text += std::string("registry: ") + kControlKeyName + " (64-bit view): ";
   if (registry.openError.code != 0) {
@@ -652,7 +673,11 @@ std::string RenderText(const Report& report) {
   }
   for (const Dependency& dependency : load.missingDependencies) {
     text += "  needs " + dependency.name + ": not found" +
-            (dependency.besideLibrary ? " (lies beside the library)" : "") + "\n";
+            (dependency.ignoredAt.empty()
+                 ? std::string()
+                 : " (a copy in \"" + Bounded(EscapeText(dependency.ignoredAt), 200) +
+                       "\" is not used)") +
+            "\n";
   }
 
   const ExportFacts& exports = report.exports;

@@ -13,7 +13,7 @@ try { Import-Module -Name $QuickBootModule -ErrorAction Stop } catch {
     exit 0
 }
 $result = Get-QuickBoot -ErrorAction SilentlyContinue
-if ($null -eq $result.State -and $result.ExitCode -eq 100) {
+if ($null -eq $result.State -and $result.ReadExitCode -eq 100) {
     Write-Output "not applicable: $($result.Cause): $($result.Reason)"
 } else {
     Write-Output 'applicable'

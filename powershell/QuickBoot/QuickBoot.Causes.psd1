@@ -25,7 +25,7 @@
         @{ Token = 'directory'; Source = 'companion'; Meaning = 'The path names a folder, not a library file.'; Fix = 'make DllName name the library file itself' }
         @{ Token = 'not_a_library'; Source = 'companion'; Meaning = 'The file is not a Windows library at all (damaged or wrong file).'; Fix = 'reinstall the control library' }
         @{ Token = 'wrong_architecture'; Source = 'companion'; Meaning = 'The library is built for another processor (for example 32-bit x86).'; Fix = 'install the vendor''s 64-bit (x86-64) library' }
-        @{ Token = 'dependency_missing'; Source = 'companion'; Meaning = 'A DLL the library needs cannot be found; one lying beside the library does not count, as the loader does not look there.'; Fix = 'install what it needs (often a C++ runtime package)' }
+        @{ Token = 'dependency_missing'; Source = 'companion'; Meaning = 'A DLL the library needs is neither beside the library nor in the system folder; a copy on PATH or in the current folder does not count, as the loader does not look there.'; Fix = 'install what it needs (often a C++ runtime package)' }
         @{ Token = 'blocked_by_policy'; Source = 'companion'; Meaning = 'A policy refused the load: Smart App Control, WDAC, AppLocker or an antivirus (errors 4551, 1260, 225, 226, 577).'; Fix = 'allow the library in the policy, or get a signed build from its vendor' }
         @{ Token = 'start_up_failed'; Source = 'companion'; Meaning = 'The library''s own start-up code refused to load (error 1114).'; Fix = 'a question for the library''s vendor; reinstalling it may help' }
         @{ Token = 'load_failed'; Source = 'companion'; Meaning = 'Any other load error; the system text says why.'; Fix = 'reinstall the library; the error text names the cause' }

@@ -6,7 +6,9 @@
     Description = 'Reads and changes the quick-boot switch through quickboot.exe, with the diagnostic companion''s reasons.'
     PowerShellVersion = '5.1'
     CompatiblePSEditions = @('Desktop', 'Core')
-    FunctionsToExport = @('Get-QuickBoot', 'Set-QuickBoot', 'Test-QuickBoot', 'Get-QuickBootDiagnosis')
+    FunctionsToExport = @('Get-QuickBoot', 'Set-QuickBoot', 'Test-QuickBoot', 'Get-QuickBootDiagnosis', 'ConvertTo-QuickBootStatus')
+    FormatsToProcess = @('QuickBoot.Format.ps1xml')
+    TypesToProcess = @()
     CmdletsToExport = @()
     VariablesToExport = @()
     AliasesToExport = @()

@@ -145,3 +145,32 @@ TEST_F(BridgeTest, LibraryMissingAnEntryPointStaysLoadedUntilDestroyed) {
     EXPECT_EQ(Log(), (Lines{"attach", "detach FreeLibrary"}));
   }
 }
+
+// A library named by its full path takes its imports from its own folder and the system folder:
+// one beside it serves, one only on PATH does not.
+TEST_F(BridgeTest, FullPathTakesImportsFromItsOwnFolderOnly) {
+  const ScopedTempPath folder("qb_bridge_beside", nullptr);
+  const std::string beside = folder.path + "\\ctlsim_needshelper.dll";
+  const std::string helper = folder.path + "\\qbhelper.dll";
+  ASSERT_TRUE(CopyFileA(BinFile("ctlsim_needshelper.dll").c_str(), beside.c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA(BinFile("elsewhere\\qbhelper.dll").c_str(), helper.c_str(), FALSE));
+  const struct {
+    std::string library;
+    std::string pathFront;
+    int loaded;
+  } cases[] = {{BinFile("ctlsim_needshelper.dll"), BinFile("elsewhere"), 0}, {beside, "", 1}};
+  char path[8192] = "";
+  GetEnvironmentVariableA("PATH", path, sizeof(path));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.library);
+    SetEnvironmentVariableA("PATH", (c.pathFront + ";" + path).c_str());
+    {
+      TestBridge bridge(c.library);
+      EXPECT_EQ(bridge.Load(), c.loaded);
+    }
+    SetEnvironmentVariableA("PATH", path);
+    EXPECT_EQ(GetModuleHandleA("qbhelper.dll"), nullptr);
+  }
+  DeleteFileA(beside.c_str());
+  DeleteFileA(helper.c_str());
+}

@@ -33,6 +33,12 @@ BeforeAll {
     $SavedKey = Join-Path $Work 'saved-key.reg'
 
     $Places = @{ usual = $Usual; nonascii = $NonAscii; empty = $Empty }
+    $ResultProperties = @('ComputerName', 'State', 'DesiredState', 'Changed', 'Outcome', 'Cause', 'Reason', 'Fix',
+        'ReadExitCode', 'WriteExitCode', 'Manufacturer', 'Model', 'Firmware', 'FirmwareDate', 'Version', 'Timestamp', 'StatusLine')
+    # The fleet's one pattern for a status line.
+    $StatusPattern = '^(?<outcome>compliant|drift|repaired|not_applicable|error): (?<cause>[a-z0-9_]+): (?<reason>.*?)(?: \| manufacturer=(?<manufacturer>[^;|]*); model=(?<model>[^;|]*); firmware=(?<firmware>[^;|]*); firmware_date=(?<firmware_date>[^;|]*); quickboot=(?<version>[^;|]*))?$'
+    $Causes = @{}
+    foreach ($row in (Import-PowerShellDataFile (Join-Path $Source 'powershell/QuickBoot/QuickBoot.Causes.psd1')).Causes) { $Causes[$row.Token] = $row.Fix }
 
     # A row's text with {ProgramFiles} (the Unix path) and {Folder} (the program folder as the
     # programs see it under wine) filled in.
@@ -92,6 +98,15 @@ BeforeAll {
         $env:ProgramW6432 = $Usual
         Set-Companion $Usual 'none'
         Set-Companion $NonAscii 'none'
+    }
+
+    # Ends a stand-in left running and the program it started under wine: a write left running
+    # holds the write lock, and later writes must run.
+    function Stop-Run([int]$Id) {
+        foreach ($child in @(Get-Process | Where-Object { $_.Parent -and $_.Parent.Id -eq $Id })) {
+            Stop-Process -Id $child.Id -Force -ErrorAction SilentlyContinue
+        }
+        Stop-Process -Id $Id -Force -ErrorAction SilentlyContinue
     }
 
     function Get-Lines([string]$Path) {
@@ -156,68 +171,105 @@ AfterAll {
 }
 
 Describe 'The QuickBoot module' {
+    BeforeAll {
+        # What the firmware and quickboot.exe's version resource would tell on Windows.
+        Mock -ModuleName QuickBoot Get-HardwareIdentity {
+            @{ Manufacturer = "Vantrel;|Systems`t Inc"; Model = ('M' * 70); Firmware = "  V1.2`n2024  "; FirmwareDate = '03/04/2024' }
+        }
+        Mock -ModuleName QuickBoot Get-ProgramVersion { '1.0.0' }
+    }
+
     # One row a case: the machine, the command, and the result it must give.
     It '<Name>' -ForEach @(
+        # The hardware fields as the mocked firmware gives them: ';', '|' and control characters
+        # blanked, trimmed, cut to 64.
         @{ Name = 'off'; Word = '0'; Command = { Get-QuickBoot }
-            State = 'Off'; ExitCode = 0; Cause = 'ok'; Reason = 'quick boot is off'; Log = $Read }
-        @{ Name = 'on (other bits set)'; Word = '7'; Command = { Get-QuickBoot }
-            State = 'On'; ExitCode = 1; Cause = 'ok'; Reason = 'quick boot is on'; Log = $Read }
-        @{ Name = 'drift to on: written'; Word = '1'; Command = { Set-QuickBoot -State On -Confirm:$false }
-            State = 'On'; ExitCode = 0; Cause = 'ok'; Reason = 'quick boot switched on'; Changed = $true
+            State = 'Off'; ReadCode = 0; Cause = 'quick_boot_off'; Reason = 'quick boot is off'; Log = $Read
+            Hardware = 'Vantrel  Systems  Inc', ('M' * 64), 'V1.2 2024', '03/04/2024', '1.0.0' }
+        @{ Name = 'on (other bits set), compliant'; Word = '7'; Command = { Get-QuickBoot -DesiredState On }
+            State = 'On'; ReadCode = 1; Outcome = 'compliant'; Cause = 'quick_boot_on'; Reason = 'quick boot is on'; Log = $Read }
+        @{ Name = 'off, drift'; Word = '0'; Command = { Get-QuickBoot -DesiredState on }
+            State = 'Off'; ReadCode = 0; Outcome = 'drift'; Cause = 'quick_boot_off'; Reason = 'quick boot is off, wanted on'; Log = $Read }
+        # The defects "-State on comes back as on" and "ExitCode 0 after a write where a read of on gives 1".
+        @{ Name = 'drift to on: written'; Word = '1'; Command = { Set-QuickBoot -State on -Confirm:$false }
+            State = 'On'; ReadCode = 0; WriteCode = 0; Outcome = 'repaired'; Cause = 'quick_boot_on'; Reason = 'quick boot switched on'; Changed = $true
             Log = (ReadThenWrite '3'); WordAfter = '3' }
-        @{ Name = 'drift to off: written'; Word = '2'; Command = { Set-QuickBoot -State Off -Confirm:$false }
-            State = 'Off'; ExitCode = 0; Cause = 'ok'; Reason = 'quick boot switched off'; Changed = $true
+        @{ Name = 'drift to off: written'; Word = '2'; Command = { Set-QuickBoot Off -Confirm:$false }
+            State = 'Off'; ReadCode = 1; WriteCode = 0; Outcome = 'repaired'; Cause = 'quick_boot_off'; Reason = 'quick boot switched off'; Changed = $true
             Log = (ReadThenWrite '0'); WordAfter = '0' }
         @{ Name = 'in the state already: read only'; Word = '2'; Command = { Set-QuickBoot -State On }
-            State = 'On'; ExitCode = 1; Cause = 'ok'; Reason = 'quick boot is on'; Changed = $false; Log = $Read }
+            State = 'On'; ReadCode = 1; Outcome = 'compliant'; Cause = 'quick_boot_on'; Reason = 'quick boot is on'; Changed = $false; Log = $Read }
         @{ Name = '-WhatIf reads and does not write'; Word = '0'; Command = { Set-QuickBoot -State On -WhatIf }
-            State = 'Off'; ExitCode = 0; Cause = 'ok'; Reason = 'quick boot is off'; Changed = $false; Log = $Read }
+            State = 'Off'; ReadCode = 0; Outcome = 'drift'; Cause = 'quick_boot_off'; Reason = 'quick boot is off, wanted on'; Changed = $false; Log = $Read }
         @{ Name = 'Test-QuickBoot, in the state'; Word = '2'; Command = { Test-QuickBoot -State On }
             Value = $true; Log = $Read }
-        @{ Name = 'Test-QuickBoot, not in the state'; Word = '2'; Command = { Test-QuickBoot -State Off }
+        @{ Name = 'Test-QuickBoot, not in the state'; Word = '2'; Command = { Test-QuickBoot Off }
             Value = $false; Log = $Read }
+        # The defect "Test-QuickBoot answers $true when the state is unknown" goes unnoticed without it.
+        @{ Name = 'Test-QuickBoot, the state unknown'; Word = '0'; NoLibrary = $true; Command = { Test-QuickBoot -State On }
+            Value = $false; ValueErrors = 1 }
+        @{ Name = 'Test-QuickBoot -PassThru'; Word = '2'; Command = { Test-QuickBoot -State Off -PassThru }
+            State = 'On'; ReadCode = 1; Outcome = 'drift'; Cause = 'quick_boot_on'; Reason = 'quick boot is on, wanted off'; Log = $Read }
         @{ Name = '100 without the companion'; Word = '0'; NoLibrary = $true; Command = { Get-QuickBoot }
-            ExitCode = 100; Cause = 'control_library_failed'; Reason = "quickboot.exe /g answered 100: $CannotUse" }
+            ReadCode = 100; Cause = 'control_library_failed'; Reason = "quickboot.exe /g answered 100: $CannotUse"; Category = 'InvalidResult' }
+        # The companion's verdict without its own "quickboot-diag: <cause>: ", its fix apart.
         @{ Name = '100: the companion''s cause and verdict'; Word = '0'; NoLibrary = $true; Companion = 'fake'
-            Command = { Get-QuickBoot }; ExitCode = 100; Cause = 'wrong_architecture'
-            Reason = "quickboot-diag: wrong_architecture: cannot load C:\R&D (x86)\ctl.dll: error 193: the file is a 32-bit (x86) library; a 64-bit one is needed (seen from {Folder}); fix: install the vendor's 64-bit library" }
+            Command = { Get-QuickBoot }; ReadCode = 100; Cause = 'wrong_architecture'; Category = 'InvalidData'
+            Reason = "cannot load C:\R&D (x86)\ctl.dll: error 193: the file is a 32-bit (x86) library; a 64-bit one is needed (seen from {Folder})"
+            Fix = 'install the vendor''s 64-bit library' }
         # Today's companion names the exit code where the cause goes; a newer one names a cause.
         @{ Name = '100 with the real companion'; Word = '0'; NoLibrary = $true; Companion = 'real'
-            Command = { Get-QuickBoot }; ExitCode = 100; CauseLike = '^[a-z0-9_]+$'
-            ReasonLike = '^quickboot-diag: [a-z0-9_]+: .*ctlsim\.dll' }
+            Command = { Get-QuickBoot }; ReadCode = 100; CauseLike = '^[a-z0-9_]+$'
+            ReasonLike = '^(?!quickboot-diag: ).*ctlsim\.dll' }
         # The defect "the companion's verdict replaces the real failure": the write failed, the
         # read works, so the companion's "quick boot is off" only follows the failing call.
         @{ Name = 'failed write: the call leads, the verdict follows'; Word = '0'; Companion = 'fake'
             WriteStatus = '5'; Command = { Set-QuickBoot -State On -Confirm:$false }
-            ExitCode = 100; Cause = 'control_library_failed'; Changed = $false; Log = (ReadThenWrite '2') + $Read
+            ReadCode = 0; WriteCode = 100; Cause = 'control_library_failed'; Changed = $false; Log = (ReadThenWrite '2') + $Read; Category = 'InvalidResult'
             Reason = "quickboot.exe /1 answered 100: $CannotUse; quickboot-diag: quick_boot_off: quick boot is off" }
         @{ Name = 'an exit code of the library''s own'; Word = '2'; Exit = '7'; Command = { Get-QuickBoot }
-            ExitCode = 7; Cause = 'unexpected_exit_code'
+            ReadCode = 7; Cause = 'unexpected_exit_code'; Category = 'InvalidResult'
             Reason = 'quickboot.exe /g answered 7: none of its answers; the control library may have ended the process' }
         @{ Name = 'a hung read is ended at the limit'; Word = '0'; Exit = 'hang'
             Command = { Set-QuickBoot -State On -TimeoutSeconds 3 -Confirm:$false }
-            Cause = 'timed_out'; Changed = $false
+            Cause = 'timed_out'; Changed = $false; Category = 'OperationTimeout'
             Reason = 'quickboot.exe /g did not answer within 3 seconds and was ended'; Ended = $true }
         # The defect "writes have no limit": the call returns at the limit, the write goes on.
         @{ Name = 'a hung write is left running at the limit'; Word = '0'; WriteExit = 'hang'
             Command = { Set-QuickBoot -State On -WriteTimeoutSeconds 3 -Confirm:$false }
-            Cause = 'write_still_running'; Changed = $false; StillRunning = $true
+            ReadCode = 0; Cause = 'write_still_running'; Changed = $false; StillRunning = $true; Category = 'OperationTimeout'
             Reason = 'quickboot.exe /1 did not end within 3 seconds; it was left running, since a write cut off halfway could leave any state' }
-        @{ Name = 'not installed'; Word = '0'; Where = 'empty'; Command = { Get-QuickBoot }
-            Cause = 'not_installed'; ReasonLike = '^quickboot\.exe not found: .*/empty/quickboot/quickboot\.exe, '; Log = @(); NoRuns = $true }
+        # The program folder: -Path alone, else InstallDir, else ProgramW6432, else beside the module.
+        @{ Name = 'not installed'; Word = '0'; Where = 'empty'; Command = { Get-QuickBoot }; Category = 'ObjectNotFound'
+            Cause = 'not_installed'; ReasonLike = '^quickboot\.exe not found: HKLM\\SOFTWARE\\quickboot\\InstallDir is missing; .*/empty/quickboot/quickboot\.exe does not exist; '; Log = @(); NoRuns = $true }
         @{ Name = 'not installed: -Path names a missing file'; Word = '0'; Command = { Get-QuickBoot -Path (Join-Path $env:ProgramW6432 'quickboot.exe') }
-            Cause = 'not_installed'; ReasonLike = '^quickboot\.exe not found: [^,]*/Program Files/quickboot\.exe$'; Log = @(); NoRuns = $true }
+            Cause = 'not_installed'; ReasonLike = '^quickboot\.exe not found: [^;]*/Program Files/quickboot\.exe \(-Path\) does not exist$'; Log = @(); NoRuns = $true }
+        @{ Name = '-Path: a relative path is refused'; Word = '0'; Command = { Get-QuickBoot -Path 'quickboot' }; Category = 'InvalidArgument'
+            Cause = 'bad_setting'; Reason = '-Path is not a full path: quickboot'; Log = @(); NoRuns = $true }
+        @{ Name = '-Path: the program folder'; Word = '0'; Where = 'nonascii'; Command = { Get-QuickBoot -Path (Join-Path $env:ProgramW6432 'quickboot') }
+            State = 'Off'; ReadCode = 0; Cause = 'quick_boot_off'; Reason = 'quick boot is off'; Log = $Read }
+        @{ Name = 'InstallDir without ProgramW6432'; Word = '0'; Where = 'nonascii'; InstallDir = 'nonascii'; NoProgramFiles = $true
+            Command = { Get-QuickBoot }; State = 'Off'; ReadCode = 0; Cause = 'quick_boot_off'; Reason = 'quick boot is off'; Log = $Read }
+        @{ Name = 'InstallDir before ProgramW6432'; Word = '0'; Where = 'nonascii'; InstallDir = 'nonascii'; EnvPlace = 'usual'
+            Command = { Get-QuickBoot }; State = 'Off'; ReadCode = 0; Cause = 'quick_boot_off'; Reason = 'quick boot is off'; Log = $Read }
+        @{ Name = 'neither InstallDir nor ProgramW6432'; Word = '0'; NoProgramFiles = $true; Command = { Get-QuickBoot }
+            Cause = 'not_installed'; Log = @(); NoRuns = $true; Category = 'ObjectNotFound'
+            ReasonLike = '^quickboot\.exe not found: HKLM\\SOFTWARE\\quickboot\\InstallDir is missing; ProgramW6432 is not set; [^;]*/QuickBoot/quickboot\.exe does not exist; ' }
         # Non-ASCII folder names: started there, and the companion's text decoded as it writes it.
         @{ Name = 'a non-ASCII program folder'; Word = '0'; Where = 'nonascii'
-            Command = { Set-QuickBoot -State On -Confirm:$false }; State = 'On'; ExitCode = 0; Cause = 'ok'
-            Reason = 'quick boot switched on'; Changed = $true; Log = (ReadThenWrite '2'); WordAfter = '2' }
+            Command = { Set-QuickBoot -State On -Confirm:$false }; State = 'On'; ReadCode = 0; WriteCode = 0; Outcome = 'repaired'
+            Cause = 'quick_boot_on'; Reason = 'quick boot switched on'; Changed = $true; Log = (ReadThenWrite '2'); WordAfter = '2' }
         @{ Name = 'a non-ASCII program folder, the companion''s verdict'; Word = '0'; Where = 'nonascii'
-            NoLibrary = $true; Companion = 'fake'; Command = { Get-QuickBoot }; ExitCode = 100; Cause = 'wrong_architecture'
-            Reason = "quickboot-diag: wrong_architecture: cannot load C:\R&D (x86)\ctl.dll: error 193: the file is a 32-bit (x86) library; a 64-bit one is needed (seen from {Folder}); fix: install the vendor's 64-bit library" }
+            NoLibrary = $true; Companion = 'fake'; Command = { Get-QuickBoot }; ReadCode = 100; Cause = 'wrong_architecture'
+            Fix = 'install the vendor''s 64-bit library'
+            Reason = "cannot load C:\R&D (x86)\ctl.dll: error 193: the file is a 32-bit (x86) library; a 64-bit one is needed (seen from {Folder})" }
     ) {
         Reset-Machine $Word (-not $NoLibrary)
         $programFiles = $Places[$(if ($Where) { $Where } else { 'usual' })]
-        $env:ProgramW6432 = $programFiles
+        $env:ProgramW6432 = $Places[$(if ($EnvPlace) { $EnvPlace } elseif ($Where) { $Where } else { 'usual' })]
+        if ($NoProgramFiles) { Remove-Item env:ProgramW6432 }
+        $installDir = if ($InstallDir) { Join-Path $Places[$InstallDir] 'quickboot' }
+        Mock -ModuleName QuickBoot Get-InstallDirSetting { $installDir }
         if ($Companion) { Set-Companion $programFiles $Companion }
         if ($Exit) { $env:CTLSIM_EXIT = $Exit }
         if ($WriteExit) { $env:QB_WRITE_EXIT = $WriteExit }
@@ -227,20 +279,44 @@ Describe 'The QuickBoot module' {
         $result = $all | Where-Object { $_ -isnot [System.Management.Automation.ErrorRecord] }
 
         if ($null -ne $Value) {
+            @($result).Count | Should -Be 1
+            $result | Should -BeOfType [bool]
             $result | Should -Be $Value
-            $errors | Should -BeNullOrEmpty
+            $errors.Count | Should -Be ([int]$ValueErrors)
         } else {
-            $result.State | Should -Be $State
-            $result.ExitCode | Should -Be $ExitCode
+            @($result).Count | Should -Be 1
+            $result.PSTypeNames[0] | Should -Be 'QuickBoot.Result'
+            $result.PSObject.Properties.Name | Should -Be $ResultProperties
+            $result.State | Should -BeExactly $State
+            $result.ReadExitCode | Should -Be $ReadCode
+            $result.WriteExitCode | Should -Be $WriteCode
+            $outcome = if ($null -eq $State) { 'error' } else { $Outcome }
+            $result.Outcome | Should -BeExactly $outcome
             if ($CauseLike) { $result.Cause | Should -Match $CauseLike } else { $result.Cause | Should -BeExactly $Cause }
             if ($ReasonLike) { $result.Reason | Should -Match $ReasonLike } else { $result.Reason | Should -BeExactly (Expand-Row $Reason $programFiles) }
-            $result.Reason.Length | Should -BeLessThan 300
+            $fix = if ($Fix) { $Fix } elseif ($Causes.ContainsKey($result.Cause)) { $Causes[$result.Cause] } else { '' }
+            $result.Fix | Should -BeExactly $fix
             $result.ComputerName | Should -Be ([Environment]::MachineName)
             if ($null -ne $Changed) { $result.Changed | Should -Be $Changed }
+            $result.Timestamp.Kind | Should -Be 'Utc'
+            if ($outcome) {
+                $result.StatusLine -match $StatusPattern | Should -BeTrue -Because $result.StatusLine
+                $Matches.reason | Should -BeExactly $result.Reason
+                $result.StatusLine | Should -BeExactly ($result | ConvertTo-QuickBootStatus)
+            } else {
+                $result.StatusLine | Should -BeNullOrEmpty
+            }
+            if ($Hardware) {
+                @($result.Manufacturer, $result.Model, $result.Firmware, $result.FirmwareDate, $result.Version) | Should -Be $Hardware
+            }
             if ($null -eq $State) {
-                # A result of unknown state is also an error whose id starts with the cause.
+                # A result of unknown state is also an error whose id starts with the cause, whose
+                # category fits the cause, whose target is the result and whose action the fix.
                 $errors.Count | Should -Be 1
                 $errors[0].FullyQualifiedErrorId | Should -BeLike "$($result.Cause),*"
+                $errors[0].TargetObject.PSTypeNames[0] | Should -Be 'QuickBoot.Result'
+                $errors[0].ErrorDetails.RecommendedAction | Should -BeExactly $result.Fix
+                if ($Category) { $errors[0].CategoryInfo.Category | Should -Be $Category }
             } else {
                 $errors | Should -BeNullOrEmpty
             }
@@ -256,17 +332,32 @@ Describe 'The QuickBoot module' {
         if ($StillRunning -or $Ended) {
             $write = ($runs[-1] -split ' ', 2)[0]
             $alive = $null -ne (Get-Process -Id $write -ErrorAction SilentlyContinue)
+            if ($alive) { Stop-Run $write }
             $alive | Should -Be ([bool]$StillRunning)
         }
     }
 
-    It 'every command has help with an example' {
+    It 'every command has help: a synopsis, its inputs and outputs, examples each explained' {
         foreach ($command in Get-Command -Module QuickBoot) {
-            $help = Get-Help $command.Name
+            $help = Get-Help $command.Name -Full
             $help.Synopsis | Should -Not -BeLike "*$($command.Name)*" -Because "$($command.Name) has a synopsis of its own"
+            ($help.inputTypes | Out-String).Trim() | Should -Not -BeNullOrEmpty -Because "$($command.Name) names its inputs"
+            ($help.returnValues | Out-String).Trim() | Should -Not -BeNullOrEmpty -Because "$($command.Name) names its outputs"
             @($help.examples.example).Count | Should -BeGreaterThan 0 -Because "$($command.Name) has examples"
+            foreach ($example in $help.examples.example) {
+                ($example.remarks | Out-String).Trim() | Should -Not -BeNullOrEmpty -Because "every example of $($command.Name) is explained"
+            }
         }
-        @(Get-Command -Module QuickBoot).Count | Should -Be 4
+        @(Get-Command -Module QuickBoot).Count | Should -Be @((Import-PowerShellDataFile (Join-Path $Source 'powershell/QuickBoot/QuickBoot.psd1')).FunctionsToExport).Count
+    }
+
+    It 'every cause has an error category and an exception of its own kind' {
+        $kinds = & (Get-Module QuickBoot) { $script:ErrorKinds }
+        @($Causes.Keys | Where-Object { $_ -notlike 'quick_boot_*' -and -not $kinds.ContainsKey($_) }) | Should -BeNullOrEmpty
+        foreach ($kind in $kinds.Values) {
+            [System.Management.Automation.ErrorCategory]$kind.Category | Should -Not -Be 'NotSpecified'
+            New-Object -TypeName $kind.Exception -ArgumentList 'text' | Should -BeOfType [Exception]
+        }
     }
 
     It '-ErrorAction Stop stops with the cause' {
@@ -274,17 +365,153 @@ Describe 'The QuickBoot module' {
         { Get-QuickBoot -ErrorAction Stop } | Should -Throw -ErrorId 'control_library_failed,*'
     }
 
-    It 'Get-QuickBootDiagnosis returns the companion''s report' {
+    It 'Get-QuickBoot 30 binds no parameter by position' {
+        { Get-QuickBoot 30 } | Should -Throw -ErrorId 'PositionalParameterNotFound,Get-QuickBoot'
+    }
+
+    # Also the companion's own limit, below the module's wait for it.
+    It '-Verbose tells the places looked at, the commands, their exit codes and the time' {
+        Reset-Machine '0' $false
+        Set-Companion $Usual 'fake'
+        $lines = @(Get-QuickBoot -Verbose 4>&1 2>$null | Where-Object { $_ -is [System.Management.Automation.VerboseRecord] } | ForEach-Object Message)
+        $lines -join "`n" | Should -Match ('quickboot\.exe found at .*/Program Files/quickboot/quickboot\.exe \(looked at: HKLM\\SOFTWARE\\quickboot\\InstallDir is missing; ' +
+            '(?s).*Running .*quickboot\.exe /g \(limit 20 s\).*It answered 100 after [0-9.]+ s' +
+            '.*Running .*quickboot-diag\.exe --timeout 13 \(limit 20 s\).*It answered 100 after [0-9.]+ s')
+    }
+
+    It 'results of every command stay whole in CSV and JSON' {
+        Reset-Machine '0'
+        $results = @(Get-QuickBoot; Set-QuickBoot -State On -Confirm:$false; Test-QuickBoot -State On -PassThru)
+        $csv = @($results | ConvertTo-Csv -NoTypeInformation | ConvertFrom-Csv)
+        $csv.Count | Should -Be 3
+        $csv[0].PSObject.Properties.Name | Should -Be $ResultProperties
+        $csv.Changed | Should -Be 'False', 'True', 'False'
+        $csv.Outcome | Should -Be '', 'repaired', 'compliant'
+        $json = $results | ConvertTo-Json -WarningVariable warnings -WarningAction SilentlyContinue | ConvertFrom-Json
+        $warnings | Should -BeNullOrEmpty
+        $json[1].WriteExitCode | Should -Be 0
+    }
+
+    # The status line of any object with a result's properties: the contract's shape and limits.
+    It 'status line: <Name>' -ForEach @(
+        @{ Name = 'the fields blanked, trimmed and cut'; Reason = 'quick boot is on'
+            Fields = @{ Manufacturer = " A;B|C`r`nD "; Model = ('x' * 65); Firmware = $null; FirmwareDate = ''; Version = '1.0.0' }
+            Line = "compliant: quick_boot_on: quick boot is on | manufacturer=A B C  D; model=$('x' * 64); firmware=; firmware_date=; quickboot=1.0.0" }
+        @{ Name = 'a verdict used as reason loses its cause'; Outcome = 'error'; Cause = 'file_missing'
+            Reason = "quickboot-diag: file_missing: no file C:\lib.dll`r`nthe second line"
+            Line = 'error: file_missing: no file C:\lib.dll | manufacturer=; model=; firmware=; firmware_date=; quickboot=' }
+        @{ Name = 'a long reason is cut at a blank to 2,048'; Reason = ('word ' * 600); Length = 2048
+            LineLike = '^compliant: quick_boot_on: (word )+word\.\.\. \| manufacturer=' }
+        @{ Name = 'no outcome, no line'; Outcome = ''; Reason = 'quick boot is on'; ErrorId = 'bad_setting' }
+    ) {
+        $fields = if ($Fields) { $Fields } else { @{} }
+        $result = [pscustomobject](@{ Outcome = $(if ($null -ne $Outcome) { $Outcome } else { 'compliant' })
+                Cause = $(if ($Cause) { $Cause } else { 'quick_boot_on' }); Reason = $Reason } + $fields)
+        $printed = @($result | ConvertTo-QuickBootStatus -ErrorVariable failures -ErrorAction SilentlyContinue)
+        if ($ErrorId) {
+            $printed | Should -BeNullOrEmpty
+            $failures[0].FullyQualifiedErrorId | Should -BeLike "$ErrorId,*"
+            return
+        }
+        $printed.Count | Should -Be 1
+        $printed[0] | Should -Match $StatusPattern
+        if ($Line) { $printed[0] | Should -BeExactly $Line }
+        if ($LineLike) { $printed[0] | Should -Match $LineLike }
+        if ($Length) { $printed[0].Length | Should -BeLessOrEqual $Length }
+    }
+
+    It 'Get-QuickBootDiagnosis: a flat summary of the companion''s report, and -Raw its JSON' {
         Reset-Machine '2'
         Set-Companion $Usual 'real'
-        $report = Get-QuickBootDiagnosis
-        $report.exit_code | Should -Be 1
-        $report.verdict | Should -Match '^quickboot-diag: [a-z0-9_]+: '
+        $summary = Get-QuickBootDiagnosis
+        $summary.ExitCode | Should -Be 1
+        $summary.Cause | Should -Be 'quick_boot_on'
+        $summary.Verdict | Should -Match '^quickboot-diag: quick_boot_on: '
+        $summary.DllName | Should -Be 'ctlsim.dll'
+        $summary.Manufacturer | Should -Be 'Vantrel  Systems  Inc'
+        foreach ($property in $summary.PSObject.Properties) {
+            ($null -eq $property.Value -or $property.Value -is [ValueType] -or $property.Value -is [string]) | Should -BeTrue -Because "$($property.Name) is a scalar"
+        }
+        (Get-QuickBootDiagnosis -Raw | ConvertFrom-Json).exit_code | Should -Be 1
     }
 
     It 'Get-QuickBootDiagnosis without the companion: not_installed' {
         Reset-Machine '2'
         { Get-QuickBootDiagnosis -ErrorAction Stop } | Should -Throw -ErrorId 'not_installed,*'
+    }
+}
+
+Describe 'Writes and many machines' {
+    # The write lock: quickboot.exe refuses a second write while one runs, and the companion names it.
+    It 'a write asked for while another is still running starts none: write_in_progress' -Skip:(
+        -not (Select-String -Quiet -Path (Join-Path $env:QB_SOURCE 'diag/*.cpp') -Pattern 'quickboot-write')) {
+        Reset-Machine '0'
+        Set-Companion $Usual 'real'
+        $env:QB_WRITE_EXIT = 'hang'
+        try {
+            $first = Set-QuickBoot -State On -WriteTimeoutSeconds 3 -Confirm:$false -ErrorAction SilentlyContinue
+            $second = Set-QuickBoot -State On -WriteTimeoutSeconds 3 -Confirm:$false -ErrorAction SilentlyContinue -ErrorVariable failures
+        } finally {
+            foreach ($line in Get-Lines $RunLog) { Stop-Run ($line -split ' ', 2)[0] }
+        }
+        $first.Cause | Should -Be 'write_still_running'
+        $second.Cause | Should -Be 'write_in_progress'
+        $second.WriteExitCode | Should -Be 100
+        $failures[-1].CategoryInfo.Category | Should -Be 'ResourceBusy'
+        # Two reads and one write reached the library; the second write never did.
+        @(Get-Lines $LibraryLog | Where-Object { $_ -eq 'attach' }).Count | Should -BeLessOrEqual 3
+        Get-Lines $StateFile | Should -Be '0'
+    }
+
+    Context 'over PowerShell remoting (SSH to this machine)' {
+        BeforeAll {
+            . (Join-Path $Source 'tests/deploy/ssh-fixture.ps1')
+            Reset-Machine '2'
+            $Fixture = Start-SshFixture -Pwsh $Pwsh -Work (Join-Path $Work 'ssh')
+            $Connection = @{ SSHTransport = $true; UserName = $Fixture.UserName; KeyFilePath = $Fixture.KeyFilePath }
+            $Sessions = New-PSSession -HostName $Fixture.HostName, $Fixture.HostName -Port $Fixture.Port `
+                -UserName $Fixture.UserName -KeyFilePath $Fixture.KeyFilePath
+            # The module where the installer puts it, found by name as on an installed machine.
+            Invoke-Command -Session $Sessions -ArgumentList (Join-Path $Usual 'WindowsPowerShell/Modules') {
+                param($Modules)
+                $env:PSModulePath = $Modules + [IO.Path]::PathSeparator + $env:PSModulePath
+            }
+        }
+        AfterAll {
+            if ($Sessions) { Remove-PSSession $Sessions }
+            if ($Fixture) { Stop-SshFixture $Fixture }
+        }
+
+        # Two sessions and a closed port in one call: a result each, the unreachable one an error.
+        It '<Name>: two sessions and a machine that cannot be reached' -ForEach @(
+            @{ Name = 'Get-QuickBoot'; Command = { param($Where) Get-QuickBoot -DesiredState On @Where }; Outcome = 'compliant' }
+            @{ Name = 'Test-QuickBoot'; Command = { param($Where) Test-QuickBoot Off -PassThru @Where }; Outcome = 'drift' }
+            @{ Name = 'Set-QuickBoot'; Command = { param($Where) Set-QuickBoot On -Confirm:$false @Where }; Outcome = 'compliant' }
+        ) {
+            $where = @{ Session = $Sessions; ComputerName = $Fixture.HostName; Port = $Fixture.ClosedPort } + $Connection
+            $all = @(& $Command $where 2>&1)
+            $failures = @($all | Where-Object { $_ -is [System.Management.Automation.ErrorRecord] })
+            $results = @($all | Where-Object { $_ -isnot [System.Management.Automation.ErrorRecord] })
+            $results.Count | Should -Be 3
+            $results.ComputerName | Should -Be (@($Fixture.HostName) * 3)
+            $results.Outcome | Should -Be 'error', $Outcome, $Outcome
+            $results.Cause | Should -Be 'unreachable', 'quick_boot_on', 'quick_boot_on'
+            foreach ($result in $results) { $result.PSTypeNames[0] | Should -Be 'QuickBoot.Result' }
+            $unreachable = @($failures | Where-Object { $_.FullyQualifiedErrorId -like 'unreachable,*' })
+            $unreachable.Count | Should -Be 1
+            $unreachable[0].CategoryInfo.Category | Should -Be 'ConnectionError'
+        }
+
+        # Get-ADComputer's objects bind by DNSHostName, their Name never does; a machine without
+        # the module (a new session's module path lacks it here) answers not_installed.
+        It 'binds DNSHostName from the pipeline, not Name; the module missing there: not_installed' {
+            $result = @([pscustomobject]@{ DNSHostName = $Fixture.HostName; Name = 'not-a-machine' } |
+                    Get-QuickBoot -Port $Fixture.Port @Connection -ErrorAction SilentlyContinue)
+            $result.Count | Should -Be 1
+            $result[0].ComputerName | Should -Be $Fixture.HostName
+            $result[0].Cause | Should -Be 'not_installed'
+            $result[0].Reason | Should -Match '^the QuickBoot module cannot be loaded: '
+        }
     }
 }
 
@@ -334,7 +561,7 @@ Describe 'The wrappers' {
         # Today's companion and a newer one alike: its verdict is the reason.
         @{ Wrapper = 'configmgr/discover.ps1'; Arguments = @(); Case = '100, the real companion'; Word = '0'
             NoLibrary = $true; Companion = 'real'; Code = 1; Out = @(); Log = @(); WordAfter = '0'
-            ErrLike = '^error: [a-z0-9_]+: quickboot-diag: [a-z0-9_]+: .*ctlsim\.dll' }
+            ErrLike = '^error: [a-z0-9_]+: (?!quickboot-diag: ).*ctlsim\.dll' }
         # The defect "writes have no limit".
         @{ Wrapper = 'configmgr/remediate.ps1'; Arguments = @(); Case = 'hung write'; Word = '0'; WriteExit = 'hang'
             Settings = @{ WriteTimeoutSeconds = '3' }; Code = 1; Out = @(); WordAfter = '0'
@@ -361,7 +588,11 @@ Describe 'The wrappers' {
             # Every program ran in its own folder, never in the wrapper's.
             ($line -split ' ', 2)[1] | Should -Be (Join-Path $env:ProgramW6432 'quickboot')
         }
-        Get-Lines $LibraryLog | Should -Be $Log
-        Get-Lines $StateFile | Should -Be @($WordAfter)
+        try {
+            Get-Lines $LibraryLog | Should -Be $Log
+            Get-Lines $StateFile | Should -Be @($WordAfter)
+        } finally {
+            if ($WriteExit) { Stop-Run ((Get-Lines $RunLog)[-1] -split ' ', 2)[0] }
+        }
     }
 }

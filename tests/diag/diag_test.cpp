@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <nlohmann/json.hpp>
 
@@ -34,6 +35,11 @@ constexpr DWORD kHangMs = 4000;
 constexpr int kFailed = 100;
 constexpr size_t kMaxVerdictBytes = 299;
 constexpr size_t kMaxReportBytes = 8192;
+// The whole run of the companion with --timeout 1 and a hanging library stays under this; at ten
+// times the limit it could not.
+constexpr ULONGLONG kLimitOfOneSecondBoundMs = 8000;
+// How long a probe may take to end after its companion was killed; its library hangs for 60 s.
+constexpr DWORD kProbeGoneMs = 30000;
 
 const std::string kBin = ThisProgramDirectory();
 const std::string kQuickboot = kBin + "\\quickboot.exe";
@@ -43,10 +49,12 @@ const std::string kWork =
 const std::string kFolderDll = kWork + "\\folder.dll";
 const std::string kTextDll = kWork + "\\notes.dll";
 const std::string kLogPath = kWork + "\\ctlsim.log";
-// A library with the DLL it needs beside it, where the loader does not look.
+// A library with the DLL it needs beside it; the DLL lies elsewhere only in kBin\elsewhere.
 const std::string kBeside = kWork + "\\beside";
-const std::string kBesideFiles[] = {kBeside + "\\ctlsim_needsabsent.dll",
-                                    kBeside + "\\qbabsent.dll"};
+const std::string kBesideFiles[][2] = {
+    {kBin + "\\ctlsim_needshelper.dll", kBeside + "\\ctlsim_needshelper.dll"},
+    {kBin + "\\elsewhere\\qbhelper.dll", kBeside + "\\qbhelper.dll"}};
+const std::string kElsewhere = kBin + "\\elsewhere";
 
 // The largest reports seen, for the record.
 size_t g_largestText = 0;
@@ -209,6 +217,24 @@ struct Row {
   const char* options = "";       // for every run of the companion
   bool productHangs = false;      // quickboot.exe does not end: it is ended after kHangMs
   const char* fixLine = nullptr;  // the first reg add line of --fix
+  std::string pathFront;          // a folder put in front of PATH for every run
+  bool writeLocked = false;       // the test holds the write lock: quickboot.exe /1 is run
+};
+
+// Holds the write lock that quickboot.exe /1 and /0 take, when asked to.
+class ScopedWriteLock {
+ public:
+  explicit ScopedWriteLock(bool hold)
+      : handle_(hold ? CreateMutexW(nullptr, TRUE, L"Global\\quickboot-write") : nullptr) {}
+  ScopedWriteLock(const ScopedWriteLock&) = delete;
+  ScopedWriteLock& operator=(const ScopedWriteLock&) = delete;
+  ~ScopedWriteLock() {
+    if (handle_) CloseHandle(handle_);
+  }
+  bool Held() const { return handle_ != nullptr; }
+
+ private:
+  HANDLE handle_;
 };
 
 void WriteUnicodeInstPath(const std::wstring& text) {
@@ -232,13 +258,12 @@ class DiagTest : public ::testing::Test {
       std::fclose(file);
     }
     CreateDirectoryA(kBeside.c_str(), nullptr);
-    CopyFileA((kBin + "\\ctlsim_needsabsent.dll").c_str(), kBesideFiles[0].c_str(), FALSE);
-    CopyFileA((kBin + "\\ctlsim.dll").c_str(), kBesideFiles[1].c_str(), FALSE);
+    for (const auto& [from, to] : kBesideFiles) CopyFileA(from.c_str(), to.c_str(), FALSE);
   }
   static void TearDownTestSuite() {
     DeleteFileA(kTextDll.c_str());
     DeleteFileA(kLogPath.c_str());
-    for (const std::string& file : kBesideFiles) DeleteFileA(file.c_str());
+    for (const auto& [from, to] : kBesideFiles) DeleteFileA(to.c_str());
     RemoveDirectoryA(kBeside.c_str());
     RemoveDirectoryA(kFolderDll.c_str());
     RemoveDirectoryA(kWork.c_str());
@@ -261,9 +286,21 @@ class DiagTest : public ::testing::Test {
     EXPECT_EQ(denied.Denied(), machine.denyRead);
     const KeyContent written = ReadKey(kMachine64.root, kControlKey, kMachine64.view);
 
+    const ScopedWriteLock lock(row.writeLocked);
+    EXPECT_EQ(lock.Held(), row.writeLocked);
+    std::optional<ScopedEnvironmentVariable> path;
+    if (!row.pathFront.empty()) {
+      char current[8192] = "";
+      GetEnvironmentVariableA("PATH", current, sizeof(current));
+      path.emplace("PATH", (row.pathFront + ";" + current).c_str());
+    }
+
     const std::string options = *row.options ? std::string(" ") + row.options : "";
-    const ProgramRun product = RunProgram(kQuickboot, "quickboot.exe /g", machine.simulation,
-                                          row.productHangs ? kHangMs : kTimeoutMs);
+    // A write meets the lock (a read would not); the product answers as the companion does.
+    const ProgramRun product =
+        RunProgram(kQuickboot, row.writeLocked ? "quickboot.exe /1" : "quickboot.exe /g",
+                   machine.simulation, row.productHangs ? kHangMs : kTimeoutMs);
+    if (row.writeLocked) EXPECT_EQ(product.log, std::vector<std::string>{});
     const ProgramRun text = RunProgram(kDiag, "quickboot-diag.exe" + options, machine.simulation);
     const ProgramRun json =
         RunProgram(kDiag, "quickboot-diag.exe --json" + options, machine.simulation);
@@ -284,6 +321,7 @@ class DiagTest : public ::testing::Test {
         reads += event == "call 1 0 0" ? 1 : 0;
       }
       EXPECT_LE(reads, 1);
+      if (row.writeLocked) EXPECT_EQ(run->log, std::vector<std::string>{}) << "loaded";
     }
     EXPECT_EQ(ReadKey(kMachine64.root, kControlKey, kMachine64.view), written);
 
@@ -323,7 +361,7 @@ class DiagTest : public ::testing::Test {
                                   ? process.value("console_output_code_page", 0u)
                                   : process.value("oem_code_page", 0u);
     EXPECT_EQ(report.value("verdict", ""), ToUtf8(verdict, codePage));
-    EXPECT_EQ(report.value("schema_version", 0), 1);
+    EXPECT_EQ(report.value("schema_version", 0), 2);
     EXPECT_EQ(report.value("cause", ""), row.cause);
     EXPECT_EQ(report.value("exit_code", -1), row.exitCode);
     EXPECT_EQ(process.value("ansi_code_page", 0u), GetACP());
@@ -414,12 +452,31 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        kFailed,
        "dependency_missing",
        "error 126: it needs qbabsent.dll"},
-      {"missing dependency beside the library",
-       {Installed(Text("ctlsim_needsabsent.dll"), Text(kBeside))},
+      {"dependency beside the library",
+       {Installed(Text("ctlsim_needshelper.dll"), Text(kBeside))},
+       0,
+       "quick_boot_off",
+       "quick boot is off"},
+      {"dependency only on PATH",
+       {Installed(Text("ctlsim_needshelper.dll"))},
        kFailed,
        "dependency_missing",
-       "it needs qbabsent.dll, which cannot be found (it lies beside the library, where the loader "
-       "does not look)"},
+       "it needs qbhelper.dll, which is neither beside the library nor in the system folder; the "
+       "copy in \"",
+       "",
+       false,
+       nullptr,
+       kElsewhere},
+      {"a write holds the lock",
+       {Installed(), {"2"}},
+       kFailed,
+       "write_in_progress",
+       "holds the lock Global\\quickboot-write, so the library was not loaded",
+       "",
+       false,
+       nullptr,
+       {},
+       true},
       {"no GetVersionInfo",
        {Installed(Text("ctlsim_noversion.dll"))},
        kFailed,
@@ -567,6 +624,153 @@ TEST_F(DiagTest, CarriesNonAsciiTextIntoTheReport) {
   ASSERT_FALSE(missing.is_discarded());
   EXPECT_NE(missing.value("verdict", "").find(utf8Directory + "\\absent.dll"), std::string::npos)
       << missing.value("verdict", "");
+}
+
+// Sets the firmware's identity values in the registry for its scope (a null text: the value is
+// missing), then puts back what was there.
+class ScopedBiosValues {
+ public:
+  struct Value {
+    const wchar_t* name;
+    DWORD type;
+    std::wstring data;  // with its terminating NULs
+  };
+  explicit ScopedBiosValues(const std::vector<Value>& values) {
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, kBiosKey, 0, KEY_READ | KEY_SET_VALUE | KEY_WOW64_64KEY,
+                  &key_);
+    for (const Value& value : values) {
+      Value saved = {value.name, REG_NONE, std::wstring(512, L'\0')};
+      DWORD bytes = static_cast<DWORD>(saved.data.size() * sizeof(wchar_t));
+      if (RegQueryValueExW(key_, value.name, nullptr, &saved.type,
+                           reinterpret_cast<BYTE*>(&saved.data[0]), &bytes) != ERROR_SUCCESS) {
+        saved.type = REG_NONE;
+      }
+      saved.data.resize(bytes / sizeof(wchar_t));
+      saved_.push_back(saved);
+      written_ = Set(value) && written_;
+    }
+  }
+  ScopedBiosValues(const ScopedBiosValues&) = delete;
+  ScopedBiosValues& operator=(const ScopedBiosValues&) = delete;
+  ~ScopedBiosValues() {
+    for (const Value& value : saved_) Set(value);
+    if (key_) RegCloseKey(key_);
+  }
+  bool Written() const { return key_ && written_; }
+
+ private:
+  static constexpr wchar_t kBiosKey[] = L"HARDWARE\\DESCRIPTION\\System\\BIOS";
+  bool Set(const Value& value) const {
+    if (value.type == REG_NONE) {
+      const LONG status = RegDeleteValueW(key_, value.name);
+      return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+    }
+    return RegSetValueExW(key_, value.name, 0, value.type,
+                          reinterpret_cast<const BYTE*>(value.data.data()),
+                          static_cast<DWORD>(value.data.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+  }
+  HKEY key_ = nullptr;
+  bool written_ = true;
+  std::vector<Value> saved_;
+};
+
+// The machine as its firmware names it: each value as the registry holds it, cut to 64
+// characters, the first of a list, empty when missing; the JSON carries it as \u escapes.
+TEST_F(DiagTest, NamesTheMachineAsItsFirmwareDoes) {
+  const std::wstring longName = L"Tellwright Systems " + std::wstring(60, L'x');
+  const ScopedBiosValues values(
+      {{L"SystemManufacturer", REG_SZ, longName + L'\0'},
+       {L"SystemProductName", REG_SZ, std::wstring(L"Mod\u00e8le \u03a9-7") + L'\0'},
+       {L"BIOSVersion", REG_MULTI_SZ, std::wstring(L"TW1.2\0second\0\0", 14)},
+       {L"BIOSReleaseDate", REG_NONE, {}}});
+  ASSERT_TRUE(values.Written());
+  const Json report = Check({"named machine", {Installed(), {"2"}}, 1, "quick_boot_on", "is on"});
+  ASSERT_FALSE(report.is_discarded());
+  EXPECT_EQ(report.value("manufacturer", ""), "Tellwright Systems " + std::string(45, 'x'));
+  EXPECT_EQ(report.value("model", ""), "Mod\xC3\xA8le \xCE\xA9-7");
+  EXPECT_EQ(report.value("firmware_version", ""), "TW1.2");
+  EXPECT_EQ(report.value("firmware_date", "?"), "");
+  const ProgramRun text = RunProgram(kDiag, "quickboot-diag.exe", {"2"});
+  EXPECT_NE(text.launch.standardOutput.find("manufacturer \"Tellwright Systems xxx"),
+            std::string::npos)
+      << text.launch.standardOutput;
+}
+
+// The id of a process that `parent` started, 0 when there is none.
+DWORD ChildOf(DWORD parent) {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  DWORD child = 0;
+  for (BOOL more = Process32First(snapshot, &entry); more && !child;
+       more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ParentProcessID == parent) child = entry.th32ProcessID;
+  }
+  CloseHandle(snapshot);
+  return child;
+}
+
+// The library's child probe serves only the companion: anything but the pipe the companion made
+// for it is a usage error that loads nothing. It keeps to its time limit, and it ends with a
+// companion that is killed while the library hangs (the hang lasts a minute).
+TEST_F(DiagTest, ProbeServesOnlyItsCompanionAndEndsWithIt) {
+  ASSERT_TRUE(WriteKey(kMachine64.root, kControlKey, kMachine64.view, Installed()));
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  HANDLE pipeRead = nullptr, pipeWrite = nullptr;
+  ASSERT_TRUE(CreatePipe(&pipeRead, &pipeWrite, &inherit, 0));
+  // The probe inherits this pipe's write end under the same number: a real pipe, made by the
+  // process that started it, which is not the companion.
+  const std::string foreign = std::to_string(reinterpret_cast<uintptr_t>(pipeWrite));
+  for (const std::string& argument : {"0"s, "abc"s, "1"s, foreign, foreign + "0x"}) {
+    SCOPED_TRACE(argument);
+    const ProgramRun run = RunProgram(kDiag, "quickboot-diag.exe --child-probe " + argument, {"2"});
+    EXPECT_EQ(run.launch.exitCode, 2u);
+    EXPECT_NE(run.launch.standardError, "");
+    EXPECT_EQ(run.log, std::vector<std::string>{});
+  }
+  DWORD sent = 0;
+  EXPECT_TRUE(PeekNamedPipe(pipeRead, nullptr, 0, nullptr, &sent, nullptr));
+  EXPECT_EQ(sent, 0u);
+  CloseHandle(pipeRead);
+  CloseHandle(pipeWrite);
+
+  // A limit of 1 s: well within the bound under any load, never within it at ten times that.
+  Simulation hang = {"2"};
+  hang.exit = "hang";
+  const ULONGLONG start = GetTickCount64();
+  const ProgramRun limited = RunProgram(kDiag, "quickboot-diag.exe --quiet --timeout 1", hang);
+  const ULONGLONG elapsed = GetTickCount64() - start;
+  std::printf("a hanging library with --timeout 1: the companion ended after %llu ms\n", elapsed);
+  EXPECT_EQ(limited.launch.exitCode, static_cast<DWORD>(kFailed));
+  EXPECT_LT(elapsed, kLimitOfOneSecondBoundMs);
+
+  DeleteFileA(kLogPath.c_str());
+  const ScopedSimulation simulated(hang, kLogPath);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION companion = {};
+  std::string line = "quickboot-diag.exe --quiet --timeout 600";
+  ASSERT_TRUE(CreateProcessA(kDiag.c_str(), &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                             nullptr, kWork.c_str(), &startup, &companion));
+  CloseHandle(companion.hThread);
+  // Polled, as nothing signals it: the probe has called into the library, which now hangs.
+  const std::vector<std::string> hung = {"attach", "call 1 0 0"};
+  for (const ULONGLONG deadline = GetTickCount64() + kTimeoutMs;
+       ReadLines(kLogPath) != hung && GetTickCount64() < deadline;) {
+    Sleep(50);
+  }
+  ASSERT_EQ(ReadLines(kLogPath), hung);
+  const HANDLE probe =
+      OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, ChildOf(companion.dwProcessId));
+  EXPECT_NE(probe, nullptr);
+  TerminateProcess(companion.hProcess, 1);
+  WaitForSingleObject(companion.hProcess, kTimeoutMs);
+  CloseHandle(companion.hProcess);
+  if (!probe) return;
+  const bool ended = WaitForSingleObject(probe, kProbeGoneMs) == WAIT_OBJECT_0;
+  EXPECT_TRUE(ended) << "the probe outlived its companion";
+  if (!ended) TerminateProcess(probe, 1);
+  CloseHandle(probe);
 }
 
 TEST(DiagOptionsTest, AnswersItsOptions) {

@@ -318,6 +318,7 @@ TEST_F(SystemTest, FindsTheLibraryThroughTheRegistry) {
     std::string directory;
     int exitCode;
     Log log;
+    std::string pathFront;  // a folder put in front of PATH
   };
   const Row rows[] = {
       {Installed(Text("ctlsim.dll"), Text(kBin + "\\")), kWork, 1, kReadOnly},
@@ -332,11 +333,20 @@ TEST_F(SystemTest, FindsTheLibraryThroughTheRegistry) {
       {Values{{"InstPath", Text(kBin)}}, kBin, kFailed, kNotLoaded},
       {std::nullopt, kBin, kFailed, kNotLoaded},
       // A dependency that lies only in the current directory serves a bare name found there,
-      // never a library named by its full path.
+      // never a library named by its full path; for that, only one beside it serves, not one
+      // on PATH.
       {Values{{"DllName", Text("ctlsim_needshelper.dll")}}, kHelperDirectory, 1, kReadOnly},
       {Installed(Text("ctlsim_needshelper.dll")), kHelperDirectory, kFailed, kNotLoaded},
+      {Installed(Text("ctlsim_needshelper.dll"), Text(kHelperDirectory)), kWork, 1, kReadOnly},
+      {Installed(Text("ctlsim_needshelper.dll")), kWork, kFailed, kNotLoaded, kBin + "\\elsewhere"},
   };
   for (const Row& row : rows) {
+    std::optional<ScopedEnvironmentVariable> path;
+    if (!row.pathFront.empty()) {
+      char current[8192] = "";
+      GetEnvironmentVariableA("PATH", current, sizeof(current));
+      path.emplace("PATH", (row.pathFront + ";" + current).c_str());
+    }
     Expect(row.key, "quickboot.exe /g", {"2"}, row.exitCode, row.log, row.directory);
   }
 }
