@@ -140,7 +140,7 @@ rem Prints the status line and leaves it as the event's text. The reason is cut 
 rem that the line stays within 2,048 characters.
 rem (Only a start within the text: some cmd.exe read past its end for a start beyond it.)
 set "CUT=%REASON:~0,1600%"
-if not "%CUT%"=="%REASON%" call :cut_reason
+if defined REASON if not "%CUT%"=="%REASON%" call :cut_reason
 set "LINE=%~1: %~2: %REASON% | manufacturer=%HW_MANUFACTURER%; model=%HW_MODEL%; firmware=%HW_FIRMWARE%; firmware_date=%HW_FIRMWARE_DATE%; quickboot=%HW_VERSION%"
 setlocal EnableDelayedExpansion
 echo !LINE!

@@ -106,6 +106,7 @@ enum Setup : unsigned {
   kInstallDir = 64,       // no folder set; the installer's InstallDir names the installation
   kNoProgramW6432 = 128,  // no folder set or recorded, and ProgramW6432 is not defined
   kRelativeDir = 256,     // the script's folder setting is not a full path
+  kWriteLeftRunning = 512,  // an earlier case's write is still running, holding the write lock
 };
 
 struct Case {
@@ -242,7 +243,7 @@ class StartupScriptTest : public ::testing::Test {
 
   // Prepares the installation and the script for `c`, runs the script as Group Policy does
   // (cmd.exe /c) and checks everything it must leave behind.
-  void Run(const Case& c) {
+  void Run(const Case& c, bool endLeftRunning = true) {
     SCOPED_TRACE(c.name);
     std::string script = ReadText(kBin + "\\quickboot-startup.cmd");
     const bool set =
@@ -309,7 +310,10 @@ class StartupScriptTest : public ::testing::Test {
     EXPECT_EQ(run.standardOutput, line + "\r\n");
     EXPECT_EQ(run.standardError, "");
     // A write past its limit is still running: the script did not end it.
-    EXPECT_EQ(EndLeftRunning(), writeOnly && std::strcmp(c.exit + 6, "hang") == 0);
+    if (endLeftRunning) {
+      EXPECT_EQ(EndLeftRunning(), (writeOnly && std::strcmp(c.exit + 6, "hang") == 0) ||
+                                      (c.setup & kWriteLeftRunning) != 0);
+    }
     EXPECT_EQ(ReadLines(kLogPath), c.log);
     EXPECT_EQ(ReadLines(kStateFile), Log{c.stateAfter ? c.stateAfter : c.state});
     Log events = ReadLines(kEventLogPath);
@@ -434,6 +438,31 @@ TEST_F(StartupScriptTest, FailsWithOneLineAndAnEvent) {
        7},
   };
   for (const Case& c : cases) Run(c);
+}
+
+// A write left running past WRITE_SECONDS holds quickboot.exe's write lock: the next run starts
+// no second write and loads nothing; the companion names the cause.
+TEST_F(StartupScriptTest, AWriteLeftRunningHoldsTheNextRunOff) {
+  Run({"write hangs, left running",
+       "1",
+       "0",
+       kUsual,
+       "write:hang",
+       nullptr,
+       "2",
+       1,
+       "error: write_still_running: quickboot.exe /1 did not end within 2 seconds; it was left "
+       "running, since a write cut off halfway could leave any state",
+       {"attach", "call 1 0 0", "detach FreeLibrary", "attach", "call 1 0 0"},
+       nullptr,
+       4},
+      false);
+  Run({"the next run while it runs", "1", "0", kRealCompanion | kWriteLeftRunning, nullptr, nullptr,
+       "20", 1,
+       "error: write_in_progress: a write (quickboot.exe /1 or /0) holds the lock "
+       "Global\\quickboot-write, so the library was not loaded; fix: wait for the running write "
+       "to end, then run again",
+       kNotLoaded, nullptr, 1});
 }
 
 }  // namespace
