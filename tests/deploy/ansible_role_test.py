@@ -64,11 +64,19 @@ def answer(rc):
     return {"rc": rc}
 
 
+# The set-ups every kit shares: set-up -> {"outcome", "cause"}.
+with open(os.path.join(SOURCE_DIR, "tests", "deploy", "kit-cases.json"), encoding="utf-8") as f:
+    KIT_CASES = json.load(f)
+
+
 def row(name, script, outcome, calls, message=None, mode=(), cause=None, machine=None,
-        diff=None, **host_vars):
+        diff=None, case=None, **host_vars):
     """script: call -> answer; calls: the calls expected in order, hung ones left out; cause:
     "<outcome>: <cause>" of quickboot_result; machine: the registry (default: MACHINE, with
-    the installer's record naming the row's folder); diff: the switch (before, after)."""
+    the installer's record naming the row's folder); diff: the switch (before, after); case: a
+    set-up of kit-cases.json, which gives the cause."""
+    if case:
+        cause = "%(outcome)s: %(cause)s" % KIT_CASES[case]
     return dict(name=name, script=script, outcome=outcome, calls=calls, message=message,
                 mode=tuple(mode), cause=cause, machine=machine, diff=diff, vars=host_vars)
 
@@ -96,16 +104,16 @@ ROWS = [
         cause="repaired: quick_boot_on"),
     # Reads first, writes only on drift; a switch that is on (/g answers 1) is no failure.
     row("steady_on", {READ: answer(1), ON: answer(0)}, "ok", [READ],
-        cause="compliant: quick_boot_on"),
+        case="on"),
     row("steady_off", {READ: answer(0), OFF: answer(0)}, "ok", [READ], quickboot_state="0",
         cause="compliant: quick_boot_off"),
     row("drift_to_on", {READ: answer(0), ON: answer(0)}, "changed", [READ, ON],
-        cause="repaired: quick_boot_on"),
+        case="off"),
     row("drift_to_off", {READ: answer(1), OFF: answer(0)}, "changed", [READ, OFF],
         quickboot_state="0", cause="repaired: quick_boot_off"),
     # Check mode: the read runs, the write is reported as a change and not run.
     row("check_drift", {READ: answer(0), ON: answer(0)}, "changed", [READ], mode=["--check"],
-        cause="drift: quick_boot_off"),
+        case="off_read_only"),
     row("check_steady", {READ: answer(1), ON: answer(0)}, "ok", [READ], mode=["--check"],
         cause="compliant: quick_boot_on"),
     row("check_read_100", {READ: answer(100), DIAG: VERDICT_MISSING}, "failed", [READ, DIAG],
@@ -119,7 +127,7 @@ ROWS = [
         [READ, ON, DIAG],
         r"error: control_library_failed: quickboot\.exe /1 answered 100: " + LIBRARY_FAILED
         + r"; quickboot-diag: quick_boot_off: quick boot is off \(read 0\)" + HARDWARE,
-        cause="error: control_library_failed"),
+        case="write_fails"),
     # Today's companion puts the exit code where the cause goes.
     row("write_100_numeric_verdict", {READ: answer(0), ON: answer(100), DIAG: VERDICT_OFF_NUMERIC},
         "failed", [READ, ON, DIAG],
@@ -129,10 +137,10 @@ ROWS = [
     row("read_100_verdict_names_cause", {READ: answer(100), DIAG: VERDICT_MISSING}, "failed",
         [READ, DIAG],
         r"error: file_missing: C:\\Ctl\\ctl\.dll does not exist; fix: reinstall the control"
-        r" library" + HARDWARE, cause="error: file_missing"),
+        r" library" + HARDWARE, case="library_missing_companion"),
     row("read_100_without_companion", {READ: answer(100)}, "failed", [READ],
         r"error: control_library_failed: quickboot\.exe /g answered 100: " + LIBRARY_FAILED
-        + HARDWARE, cause="error: control_library_failed"),
+        + HARDWARE, case="library_missing"),
     row("read_100_companion_usage_error", {READ: answer(100), DIAG: answer(2)}, "failed",
         [READ, DIAG],
         r"error: control_library_failed: quickboot\.exe /g answered 100: " + LIBRARY_FAILED
@@ -140,7 +148,7 @@ ROWS = [
     row("read_unknown_code", {READ: answer(7), DIAG: VERDICT_ON}, "failed", [READ, DIAG],
         r"error: unexpected_exit_code: quickboot\.exe /g answered 7: none of its answers; .*"
         r"; quickboot-diag: quick_boot_on: quick boot is on \(read 1\)" + HARDWARE,
-        cause="error: unexpected_exit_code"),
+        case="library_ends_process"),
     row("write_unknown_code", {READ: answer(1), OFF: answer(-1073741819), DIAG: VERDICT_ON},
         "failed", [READ, OFF, DIAG],
         r"error: unexpected_exit_code: quickboot\.exe /0 answered -1073741819: ",
@@ -148,10 +156,10 @@ ROWS = [
     # No answer in time: no second load of the library after it.
     row("read_hangs", {READ: HANG, DIAG.replace(READ_TIMEOUT, "2"): VERDICT_MISSING}, "failed", [],
         r"error: timed_out: quickboot\.exe /g did not answer within 2 seconds" + HARDWARE,
-        quickboot_read_timeout="2", cause="error: timed_out"),
+        quickboot_read_timeout="2", case="read_hangs"),
     row("write_hangs", {READ: answer(0), ON: HANG, DIAG: VERDICT_OFF}, "failed", [READ],
         r"error: write_still_running: quickboot\.exe /1 did not end within 2 seconds",
-        quickboot_write_timeout="2", cause="error: write_still_running"),
+        quickboot_write_timeout="2", case="write_hangs"),
     # The program folder: the installer's record, else the 64-bit Program Files folder, else
     # nothing (never a folder relative to the current drive).
     row("not_installed", {}, "failed", [],
