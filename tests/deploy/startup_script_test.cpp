@@ -121,9 +121,25 @@ struct Case {
   DWORD exitCode;
   std::string line;  // the one line printed, without its hardware fields
   Log log;
-  const char* stateAfter;  // null: as before
-  int event;               // the ID of the event with the line as its text; 0: none
+  const char* stateAfter;         // null: as before
+  int event;                      // the ID of the event with the line as its text; 0: none
+  const char* kitCase = nullptr;  // the set-up of kit-cases.json, whose outcome and cause it gives
 };
+
+// "<outcome>: <cause>: " of a set-up of kit-cases.json (beside the programs), which every kit
+// shares.
+std::string KitCase(const std::string& name) {
+  const std::string text = ReadText(kBin + "\\kit-cases.json");
+  const std::string key = "\"" + name + "\": {\"outcome\": \"";
+  const size_t at = text.find(key);
+  if (at == std::string::npos) return "(no set-up " + name + ")";
+  const size_t outcome = at + key.size();
+  const size_t outcomeEnd = text.find('"', outcome);
+  const std::string causeKey = "\"cause\": \"";
+  const size_t cause = text.find(causeKey, outcomeEnd) + causeKey.size();
+  return text.substr(outcome, outcomeEnd - outcome) + ": " +
+         text.substr(cause, text.find('"', cause) - cause) + ": ";
+}
 
 // Sets (or, where absent, deletes) the values named in `values` of a key under HKLM, created
 // volatile where it is missing, as the firmware's key is below the volatile HARDWARE key.
@@ -307,6 +323,7 @@ class StartupScriptTest : public ::testing::Test {
     EXPECT_FALSE(run.timedOut);
     EXPECT_EQ(run.exitCode, c.exitCode);
     const std::string line = c.line + kHardware;
+    if (c.kitCase) EXPECT_EQ(line.substr(0, KitCase(c.kitCase).size()), KitCase(c.kitCase));
     EXPECT_EQ(run.standardOutput, line + "\r\n");
     EXPECT_EQ(run.standardError, "");
     // A write past its limit is still running: the script did not end it.
@@ -334,11 +351,11 @@ class StartupScriptTest : public ::testing::Test {
 TEST_F(StartupScriptTest, ReadsFirstAndWritesOnlyOnDrift) {
   const std::string on = "compliant: quick_boot_on: quick boot is on";
   const Case cases[] = {
-      {"compliant, on", "1", "2", kUsual, nullptr, nullptr, "20", 0, on, kRead, nullptr, 11},
+      {"compliant, on", "1", "2", kUsual, nullptr, nullptr, "20", 0, on, kRead, nullptr, 11, "on"},
       {"compliant, off (other bits set)", "0", "5", kUsual, nullptr, nullptr, "20", 0,
        "compliant: quick_boot_off: quick boot is off", kRead, nullptr, 11},
       {"drift repaired, on", "1", "1", kUsual, nullptr, nullptr, "20", 0,
-       "repaired: quick_boot_on: quick boot switched on", ReadThenWrite("3"), "3", 10},
+       "repaired: quick_boot_on: quick boot switched on", ReadThenWrite("3"), "3", 10, "off"},
       {"drift repaired, off", "0", "2", kUsual, nullptr, nullptr, "20", 0,
        "repaired: quick_boot_off: quick boot switched off", ReadThenWrite("0"), "0", 10},
       // The companion's read needs no PowerShell at boot.
@@ -361,14 +378,14 @@ TEST_F(StartupScriptTest, ReadsFirstAndWritesOnlyOnDrift) {
 TEST_F(StartupScriptTest, FailsWithOneLineAndAnEvent) {
   const Case cases[] = {
       {"library missing", "1", "0", kNoLibrary, nullptr, nullptr, "20", 1, kReadFailed, kNotLoaded,
-       nullptr, 1},
+       nullptr, 1, "library_missing"},
       {"library missing, companion's read", "1", "0", kNoLibrary | kCompanion, nullptr, nullptr,
        "20", 1, kVerdict, kNotLoaded, nullptr, 1},
       {"library missing, the real companion's read", "1", "0", kNoLibrary | kRealCompanion, nullptr,
        nullptr, "20", 1,
        "error: file_missing: cannot find " + kLibrary +
            ": error 2: File not found; fix: install the library, or correct InstPath and DllName",
-       kNotLoaded, nullptr, 1},
+       kNotLoaded, nullptr, 1, "library_missing_companion"},
       // The library's own exit code: an unexpected code, named by the companion.
       {"library ends the read with 7, the real companion's read", "0", "2", kRealCompanion, "7",
        nullptr, "20", 1,
@@ -381,10 +398,10 @@ TEST_F(StartupScriptTest, FailsWithOneLineAndAnEvent) {
       {"library ends the read with 7", "0", "2", kUsual, "7", nullptr, "20", 1,
        "error: unexpected_exit_code: quickboot.exe /g answered 7: none of its answers; the control "
        "library may have ended the process",
-       kEndedInRead, nullptr, 2},
+       kEndedInRead, nullptr, 2, "library_ends_process"},
       {"write fails", "1", "0", kUsual, nullptr, "5", "20", 1,
        "error: control_library_failed: quickboot.exe /1 answered 100" + kCannotUse,
-       ReadThenWrite("2"), nullptr, 1},
+       ReadThenWrite("2"), nullptr, 1, "write_fails"},
       // The companion read the state before and after: its "quick boot is off" only follows the
       // failing write, which leads.
       {"write fails, companion installed", "1", "0", kCompanion, nullptr, "5", "20", 1,
@@ -399,7 +416,7 @@ TEST_F(StartupScriptTest, FailsWithOneLineAndAnEvent) {
       // Ended at the time limit: no detach, and no write.
       {"read hangs", "1", "0", kUsual, "hang", nullptr, "2", 1,
        "error: timed_out: quickboot.exe /g did not answer within 2 seconds and was ended",
-       kStoppedInRead, nullptr, 3},
+       kStoppedInRead, nullptr, 3, "read_hangs"},
       {"read hangs, companion's read", "1", "0", kCompanion, "hang", nullptr, "2", 1,
        "error: library_hung: CtrlQuickBoot did not return within 2 seconds; fix: ask the "
        "library's vendor",
@@ -417,7 +434,8 @@ TEST_F(StartupScriptTest, FailsWithOneLineAndAnEvent) {
        "running, since a write cut off halfway could leave any state",
        {"attach", "call 1 0 0", "detach FreeLibrary", "attach", "call 1 0 0"},
        nullptr,
-       4},
+       4,
+       "write_hangs"},
       // Never taken for an answer: nothing read, nothing written.
       {"no PowerShell", "1", "0", kNoPowerShell, nullptr, nullptr, "20", 1,
        "error: could_not_start: Windows PowerShell did not run quickboot.exe /g: " + kTools +
