@@ -3,21 +3,24 @@ rem Group Policy computer start-up script: brings quickboot.exe's quick-boot swi
 rem state. Reads first, limited in time, and writes ("/1" or "/0") only on drift. The read is the
 rem diagnostic companion's where it is installed (it limits the library itself and needs no
 rem PowerShell), otherwise quickboot.exe /g through Windows PowerShell. The write is waited for
-rem at most WRITE_SECONDS and never ended. Prints one line, "repaired: ..." or
-rem "error: <cause>: <reason>", and leaves it in the Application event log (source quickboot),
-rem since nothing else keeps what a start-up script did: an Information event (ID 10) on a change,
-rem an Error event with one ID for each kind of failure (see README.md).
+rem at most WRITE_SECONDS and never ended. Every run prints one status line,
+rem "<outcome>: <cause>: <reason> | manufacturer=...; model=...; firmware=...; firmware_date=...;
+rem quickboot=...", and leaves it in the Application event log (source quickboot), since nothing
+rem else keeps what a start-up script did: an Information event when the switch is (now) in the
+rem desired state (ID 11 compliant, ID 10 repaired), an Error event with one ID for each kind of
+rem failure (see README.md).
 rem Exit codes: 0 the switch is (now) in the desired state; 1 it could not be read or changed.
 setlocal EnableExtensions DisableDelayedExpansion
 rem Nothing taken over from the caller's environment: the failure's kind is set where it is known.
 set "KIND="
+set "CAUSE="
 
 rem ---- Settings ---------------------------------------------------------------------------------
 rem The desired state: 1 = quick boot on, 0 = quick boot off.
 set "DESIRED=1"
-rem Where quickboot.exe is installed. ProgramW6432 names the 64-bit Program Files folder, also in
-rem a 32-bit cmd.exe.
-set "QUICKBOOT=%ProgramW6432%\quickboot\quickboot.exe"
+rem The program folder, a full path. Empty: the folder the installer records (HKLM\SOFTWARE\quickboot,
+rem InstallDir), else %ProgramW6432%\quickboot; nothing else is ever guessed.
+set "QUICKBOOT_DIR="
 rem The longest the read may take, in seconds; past it the read is ended.
 set "READ_SECONDS=20"
 rem How long to wait for the write, in seconds; past it the write is left to finish (a write cut
@@ -27,21 +30,25 @@ set "WRITE_SECONDS=300"
 rem The system programs, by full path: a bare name is looked up in the current folder first.
 set "POWERSHELL=%SystemRoot%\System32\WindowsPowerShell\v1.0\powershell.exe"
 set "EVENTCREATE=%SystemRoot%\System32\eventcreate.exe"
+set "REG=%SystemRoot%\System32\reg.exe"
 rem -----------------------------------------------------------------------------------------------
 
+call :hardware
 if "%DESIRED%"=="1" (set "DESIRED_NAME=on") else if "%DESIRED%"=="0" (set "DESIRED_NAME=off") else (
   set "CAUSE=bad_setting"
   set "REASON=DESIRED must be 0 or 1"
   goto failed
 )
+call :find_folder
+if defined CAUSE goto failed
+set "QUICKBOOT=%FOLDER%quickboot.exe"
 if not exist "%QUICKBOOT%" (
   set "CAUSE=not_installed"
-  set "REASON=quickboot.exe not found: %QUICKBOOT%"
+  set "REASON=quickboot.exe not found: %QUICKBOOT% (the folder from %FROM%)"
   goto failed
 )
-rem The programs run in their own folder, never in whatever folder the script was started in.
-for %%F in ("%QUICKBOOT%") do set "FOLDER=%%~dpF"
 set "DIAGNOSTIC=%FOLDER%quickboot-diag.exe"
+rem The programs run in their own folder, never in whatever folder the script was started in.
 cd /d "%FOLDER%"
 
 set "SWITCH=/g"
@@ -59,7 +66,11 @@ if "%RUN_EXIT%"=="timeout" (
 )
 call :check_run
 if defined CAUSE goto failed
-if "%RUN_EXIT%"=="%DESIRED%" exit /b 0
+if "%RUN_EXIT%"=="%DESIRED%" (
+  set "REASON=quick boot is %DESIRED_NAME%"
+  call :report compliant quick_boot_%DESIRED_NAME% INFORMATION 11
+  exit /b 0
+)
 if not "%RUN_EXIT%"=="0" if not "%RUN_EXIT%"=="1" goto explain
 
 set "SWITCH=/%DESIRED%"
@@ -72,8 +83,8 @@ if "%RUN_EXIT%"=="still_running" (
 call :check_run
 if defined CAUSE goto failed
 if not "%RUN_EXIT%"=="0" goto explain
-echo repaired: quick boot switched %DESIRED_NAME%
-"%EVENTCREATE%" /T INFORMATION /L APPLICATION /SO quickboot /ID 10 /D "repaired: quick boot switched %DESIRED_NAME%" >nul 2>&1
+set "REASON=quick boot switched %DESIRED_NAME%"
+call :report repaired quick_boot_%DESIRED_NAME% INFORMATION 10
 exit /b 0
 
 :explain
@@ -99,16 +110,19 @@ if "%COMPANION_EXIT%"=="0" (set "REASON=%REASON%; %RUN_LINE%") else if "%COMPANI
 goto failed
 
 :companion_reason
-rem The companion found the failure itself: its verdict is the reason, and its cause (the token
-rem after "quickboot-diag:") the cause; a number there is an older companion's exit code.
+rem The companion found the failure itself: its cause (the token after "quickboot-diag:") is the
+rem cause and the rest of its verdict the reason; a number there is an older companion's exit
+rem code, whose whole verdict is the reason.
 set "REASON=%RUN_LINE%"
 set "TOKEN="
 for /f "tokens=2 delims=: " %%T in ("%RUN_LINE%") do set "TOKEN=%%T"
 if defined TOKEN for %%D in (0 1 2 3 4 5 6 7 8 9) do if "%TOKEN:~0,1%"=="%%D" set "TOKEN="
-if defined TOKEN set "CAUSE=%TOKEN%"
+if not defined TOKEN goto failed
+set "CAUSE=%TOKEN%"
+set "REASON="
+for /f "tokens=2,* delims=: " %%A in ("%RUN_LINE%") do set "REASON=%%B"
 
 :failed
-rem One line for whoever reads the output and one event, since nothing else records the failure.
 rem The event ID tells the kind of failure, also when the companion names a finer cause.
 if not defined KIND set "KIND=%CAUSE%"
 set "EVENT_ID=1"
@@ -118,12 +132,108 @@ if "%KIND%"=="write_still_running" set "EVENT_ID=4"
 if "%KIND%"=="not_installed" set "EVENT_ID=5"
 if "%KIND%"=="could_not_start" set "EVENT_ID=6"
 if "%KIND%"=="bad_setting" set "EVENT_ID=7"
-set "LINE=error: %CAUSE%: %REASON%"
-set "LINE=%LINE:~0,300%"
+call :report error %CAUSE% ERROR %EVENT_ID%
+exit /b 1
+
+:report OUTCOME CAUSE TYPE ID
+rem Prints the status line and leaves it as the event's text. The reason is cut at a blank, so
+rem that the line stays within 2,048 characters.
+rem (Only a start within the text: some cmd.exe read past its end for a start beyond it.)
+set "CUT=%REASON:~0,1600%"
+if defined REASON if not "%CUT%"=="%REASON%" call :cut_reason
+set "LINE=%~1: %~2: %REASON% | manufacturer=%HW_MANUFACTURER%; model=%HW_MODEL%; firmware=%HW_FIRMWARE%; firmware_date=%HW_FIRMWARE_DATE%; quickboot=%HW_VERSION%"
 setlocal EnableDelayedExpansion
 echo !LINE!
-"%EVENTCREATE%" /T ERROR /L APPLICATION /SO quickboot /ID %EVENT_ID% /D "!LINE!" >nul 2>&1
-exit /b 1
+"%EVENTCREATE%" /T %~3 /L APPLICATION /SO quickboot /ID %~4 /D "!LINE!" >nul 2>&1
+endlocal
+exit /b 0
+
+:cut_reason
+set "REASON=%REASON:~0,1597%"
+:cut_reason_at_blank
+if defined REASON if not "%REASON:~-1%"==" " (set "REASON=%REASON:~0,-1%" & goto cut_reason_at_blank)
+set "REASON=%REASON%..."
+exit /b 0
+
+:find_folder
+rem FOLDER (ending in a backslash) and FROM, where it came from; or CAUSE and REASON.
+set "FOLDER="
+if not defined QUICKBOOT_DIR goto installed_folder
+set "FOLDER=%QUICKBOOT_DIR%"
+set "FROM=QUICKBOOT_DIR"
+call :full_path
+if defined FOLDER goto folder_found
+set "CAUSE=bad_setting"
+set "REASON=QUICKBOOT_DIR is not a full path: %QUICKBOOT_DIR%"
+exit /b 0
+:installed_folder
+set "FROM=HKLM\SOFTWARE\quickboot\InstallDir"
+set "MISSING=HKLM\SOFTWARE\quickboot\InstallDir is missing"
+call :registry_value "HKLM\SOFTWARE\quickboot" InstallDir FOLDER
+if defined FOLDER set "MISSING=HKLM\SOFTWARE\quickboot\InstallDir is not a full path"
+call :full_path
+if defined FOLDER goto folder_found
+set "FROM=ProgramW6432"
+if not defined ProgramW6432 (
+  set "CAUSE=not_installed"
+  set "REASON=ProgramW6432 is not set and %MISSING%"
+  exit /b 0
+)
+set "FOLDER=%ProgramW6432%\quickboot"
+call :full_path
+if defined FOLDER goto folder_found
+set "CAUSE=not_installed"
+set "REASON=ProgramW6432 is not a full path and %MISSING%"
+exit /b 0
+:folder_found
+if not "%FOLDER:~-1%"=="\" set "FOLDER=%FOLDER%\"
+exit /b 0
+
+:full_path
+rem Empties FOLDER unless it is a full path: a drive's root and more, or a share (\\server\...).
+if "%FOLDER:~1,2%"==":\" exit /b 0
+if "%FOLDER:~0,2%"=="\\" exit /b 0
+set "FOLDER="
+exit /b 0
+
+:registry_value KEY NAME VARIABLE
+rem VARIABLE becomes the string value NAME of KEY in the 64-bit view, or nothing.
+set "%~3="
+for /f "tokens=2,*" %%A in ('^""%REG%" query "%~1" /v %~2 /reg:64 2^>nul^"') do (
+  if "%%A"=="REG_SZ" set "%~3=%%B"
+  if "%%A"=="REG_EXPAND_SZ" set "%~3=%%B"
+  if "%%A"=="REG_MULTI_SZ" set "%~3=%%B"
+)
+exit /b 0
+
+:hardware
+rem The status line's fields: the firmware's description as the registry holds it, and the
+rem version the installer records.
+call :field "HKLM\HARDWARE\DESCRIPTION\System\BIOS" SystemManufacturer HW_MANUFACTURER
+call :field "HKLM\HARDWARE\DESCRIPTION\System\BIOS" SystemProductName HW_MODEL
+call :field "HKLM\HARDWARE\DESCRIPTION\System\BIOS" BIOSVersion HW_FIRMWARE
+call :field "HKLM\HARDWARE\DESCRIPTION\System\BIOS" BIOSReleaseDate HW_FIRMWARE_DATE
+call :field "HKLM\SOFTWARE\quickboot" Version HW_VERSION
+exit /b 0
+
+:field KEY NAME VARIABLE
+rem A field of the status line: tabs, the separators ; and | and the \0 that reg shows between
+rem the strings of a list become blanks (and a double quote, which would end the event's text,
+rem an apostrophe); then trimmed and cut to 64 characters.
+call :registry_value %1 %2 VALUE
+set "%~3="
+if not defined VALUE exit /b 0
+set "VALUE=%VALUE:"='%"
+set "VALUE=%VALUE:	= %"
+set "VALUE=%VALUE:;= %"
+set "VALUE=%VALUE:|= %"
+set "VALUE=%VALUE:\0= %"
+:field_trim_start
+if defined VALUE if "%VALUE:~0,1%"==" " (set "VALUE=%VALUE:~1%" & goto field_trim_start)
+:field_trim_end
+if defined VALUE if "%VALUE:~-1%"==" " (set "VALUE=%VALUE:~0,-1%" & goto field_trim_end)
+if defined VALUE set "%~3=%VALUE:~0,64%"
+exit /b 0
 
 :check_run
 rem Sets CAUSE and REASON when the last run did not give an exit code.

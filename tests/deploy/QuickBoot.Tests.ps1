@@ -9,6 +9,8 @@
 
 # What the tables below need when Pester reads them.
 BeforeDiscovery {
+    # A status line's fields where nothing reads them (the wrappers' own PowerShell here).
+    $NoFields = ' | manufacturer=; model=; firmware=; firmware_date=; quickboot='
     $CannotUse = 'the control library could not be located, loaded or called'
     $Read = @('attach', 'call 1 0 0', 'detach FreeLibrary')
     function ReadThenWrite([string]$Word) {
@@ -43,6 +45,7 @@ BeforeAll {
     # A row's text with {ProgramFiles} (the Unix path) and {Folder} (the program folder as the
     # programs see it under wine) filled in.
     function Expand-Row([string]$Text, [string]$ProgramFiles) {
+        if (-not $ProgramFiles) { return $Text }
         $folder = 'Z:' + ((Join-Path $ProgramFiles 'quickboot') -replace '/', '\')
         return $Text.Replace('{ProgramFiles}', $ProgramFiles).Replace('{Folder}', $folder)
     }
@@ -520,64 +523,79 @@ Describe 'Writes and many machines' {
 
 Describe 'The wrappers' {
     # Desired state On throughout. Failure: the library is missing, so quickboot.exe answers 100.
+    # Each line is a status line; under this test's PowerShell no registry gives the fields. A
+    # failure goes where each system keeps it: Failed names the streams (out, err or both).
     It '<Wrapper> <Arguments>: <Case>' -ForEach @(
         foreach ($w in @(
-                @{ Wrapper = 'intune-remediation/detect.ps1'; Compliant = 0, 'compliant: quick boot is on'
-                    Drift = 1, 'drift: quick boot is off, wanted on'; Failed = 1, 'out' }
-                @{ Wrapper = 'intune-remediation/remediate.ps1'; Compliant = 0, 'compliant: quick boot is on'
-                    Drift = 0, 'repaired: quick boot switched on'; Failed = 1, 'out' }
-                @{ Wrapper = 'intune-win32-app/detect.ps1'; Compliant = 0, 'compliant: quick boot is on'
-                    Drift = 1, 'drift: quick boot is off, wanted on'; Failed = 1, 'out' }
+                @{ Wrapper = 'intune-remediation/detect.ps1'; Compliant = 0, 'compliant: quick_boot_on: quick boot is on'
+                    Drift = 1, 'drift: quick_boot_off: quick boot is off, wanted on'; Failed = 1, 'both' }
+                @{ Wrapper = 'intune-remediation/remediate.ps1'; Compliant = 0, 'compliant: quick_boot_on: quick boot is on'
+                    Drift = 0, 'repaired: quick_boot_on: quick boot switched on'; Failed = 1, 'both' }
+                @{ Wrapper = 'intune-win32-app/detect.ps1'; Compliant = 0, 'compliant: quick_boot_on: quick boot is on'
+                    Drift = 1, 'drift: quick_boot_off: quick boot is off, wanted on'; Failed = 1, 'out' }
                 @{ Wrapper = 'intune-win32-app/install.ps1'; Arguments = @('-State', 'On')
-                    Compliant = 0, 'compliant: quick boot is on'; Drift = 0, 'repaired: quick boot switched on'; Failed = 1, 'out' }
+                    Compliant = 0, 'compliant: quick_boot_on: quick boot is on'; Drift = 0, 'repaired: quick_boot_on: quick boot switched on'; Failed = 1, 'out' }
                 @{ Wrapper = 'intune-win32-app/requirement.ps1'; Compliant = 0, 'applicable'; Drift = 0, 'applicable'
-                    Failed = 0, 'out', 'not applicable' }
-                @{ Wrapper = 'configmgr/discover.ps1'; Compliant = 0, 'compliant: quick boot is on'
-                    Drift = 0, 'drift: quick boot is off, wanted on'; Failed = 1, 'err' }
-                @{ Wrapper = 'configmgr/remediate.ps1'; Compliant = 0, 'compliant: quick boot is on'
-                    Drift = 0, 'repaired: quick boot switched on'; Failed = 1, 'err' })) {
+                    Failed = 0, 'out', 'not_applicable' }
+                @{ Wrapper = 'configmgr/discover.ps1'; Compliant = 0, 'compliant: quick_boot_on: quick boot is on'
+                    Drift = 0, 'drift: quick_boot_off: quick boot is off, wanted on'; Failed = 1, 'err' }
+                @{ Wrapper = 'configmgr/remediate.ps1'; Compliant = 0, 'compliant: quick_boot_on: quick boot is on'
+                    Drift = 0, 'repaired: quick_boot_on: quick boot switched on'; Failed = 1, 'err' })) {
             $arguments = if ($w.Arguments) { $w.Arguments } else { @() }
             $writes = $w.Drift[1] -like 'repaired:*'
+            $fields = { param($Line) if ($Line -eq 'applicable') { $Line } else { $Line + $NoFields } }
             @{ Wrapper = $w.Wrapper; Arguments = $arguments; Case = 'compliant'; Word = '2'; Code = $w.Compliant[0]
-                Out = @($w.Compliant[1]); Err = @(); Log = $Read; WordAfter = '2' }
+                Out = @(& $fields $w.Compliant[1]); Err = @(); Log = $Read; WordAfter = '2' }
             @{ Wrapper = $w.Wrapper; Arguments = $arguments; Case = 'drift'; Word = '0'; Code = $w.Drift[0]
-                Out = @($w.Drift[1]); Err = @(); Log = $(if ($writes) { ReadThenWrite '2' } else { $Read })
+                Out = @(& $fields $w.Drift[1]); Err = @(); Log = $(if ($writes) { ReadThenWrite '2' } else { $Read })
                 WordAfter = $(if ($writes) { '2' } else { '0' }) }
-            $line = "$(if ($w.Failed[2]) { $w.Failed[2] } else { 'error' }): control_library_failed: quickboot.exe /g answered 100: $CannotUse"
+            $line = "$(if ($w.Failed[2]) { $w.Failed[2] } else { 'error' }): control_library_failed: quickboot.exe /g answered 100: $CannotUse$NoFields"
             @{ Wrapper = $w.Wrapper; Arguments = $arguments; Case = '100'; Word = '0'; NoLibrary = $true
-                Code = $w.Failed[0]; Out = @(if ($w.Failed[1] -eq 'out') { $line }); Err = @(if ($w.Failed[1] -eq 'err') { $line })
+                Code = $w.Failed[0]; Out = @(if ($w.Failed[1] -ne 'err') { $line }); Err = @(if ($w.Failed[1] -ne 'out') { $line })
                 Log = @(); WordAfter = '0' }
+            # Never a module from the current drive's root: without ProgramW6432 nothing is named.
+            if ($w.Wrapper -ne 'intune-win32-app/requirement.ps1') {
+                $line = "error: not_installed: ProgramW6432 is not set or not a full path, and no QuickBoot module is named$NoFields"
+                @{ Wrapper = $w.Wrapper; Arguments = $arguments; Case = 'no ProgramW6432'; Word = '0'; NoProgramFiles = $true
+                    Code = 1; Out = @(if ($w.Failed[1] -ne 'err') { $line }); Err = @(if ($w.Failed[1] -ne 'out') { $line })
+                    Log = @(); WordAfter = '0' }
+            }
         }
         # The defect "an uninstall on a machine answering 100 reads as success".
         @{ Wrapper = 'intune-win32-app/install.ps1'; Arguments = @('-State', 'Off'); Case = 'uninstall, 100'; Word = '2'
-            NoLibrary = $true; Code = 1; Out = @("error: control_library_failed: quickboot.exe /g answered 100: $CannotUse")
+            NoLibrary = $true; Code = 1; Out = @("error: control_library_failed: quickboot.exe /g answered 100: $CannotUse$NoFields")
             Err = @(); Log = @(); WordAfter = '2' }
         # The defect "uninstall switches it back": it switches off, whatever it was before.
         @{ Wrapper = 'intune-win32-app/install.ps1'; Arguments = @('-State', 'Off'); Case = 'uninstall'; Word = '2'
-            Code = 0; Out = @('repaired: quick boot switched off'); Err = @(); Log = (ReadThenWrite '0'); WordAfter = '0' }
+            Code = 0; Out = @("repaired: quick_boot_off: quick boot switched off$NoFields"); Err = @(); Log = (ReadThenWrite '0'); WordAfter = '0' }
         @{ Wrapper = 'intune-win32-app/requirement.ps1'; Arguments = @(); Case = 'exit code 7: applicable'; Word = '2'
             Exit = '7'; Code = 0; Out = @('applicable'); Err = @(); Log = @('attach', 'call 1 0 0', 'detach exit'); WordAfter = '2' }
+        @{ Wrapper = 'intune-win32-app/requirement.ps1'; Arguments = @(); Case = 'no ProgramW6432: applicable'; Word = '2'
+            NoProgramFiles = $true; Code = 0; Out = @('applicable'); Err = @(); Log = @(); WordAfter = '2' }
         # The defects "the companion's verdict replaces the real failure" and "no stable cause".
         @{ Wrapper = 'intune-remediation/remediate.ps1'; Arguments = @(); Case = 'failed write, companion'; Word = '0'
-            Companion = 'fake'; WriteStatus = '5'; Code = 1; Err = @(); Log = (ReadThenWrite '2') + $Read; WordAfter = '0'
-            Out = @("error: control_library_failed: quickboot.exe /1 answered 100: $CannotUse; quickboot-diag: quick_boot_off: quick boot is off") }
-        # Today's companion and a newer one alike: its verdict is the reason.
+            Companion = 'fake'; WriteStatus = '5'; Code = 1; Log = (ReadThenWrite '2') + $Read; WordAfter = '0'
+            Out = @("error: control_library_failed: quickboot.exe /1 answered 100: $CannotUse; quickboot-diag: quick_boot_off: quick boot is off$NoFields")
+            Err = @("error: control_library_failed: quickboot.exe /1 answered 100: $CannotUse; quickboot-diag: quick_boot_off: quick boot is off$NoFields") }
+        # Today's companion and a newer one alike: its verdict is the reason, without its prefix.
         @{ Wrapper = 'configmgr/discover.ps1'; Arguments = @(); Case = '100, the real companion'; Word = '0'
             NoLibrary = $true; Companion = 'real'; Code = 1; Out = @(); Log = @(); WordAfter = '0'
-            ErrLike = '^error: [a-z0-9_]+: (?!quickboot-diag: ).*ctlsim\.dll' }
+            ErrLike = '^error: [a-z0-9_]+: (?!quickboot-diag: ).*ctlsim\.dll.* \| manufacturer=' }
         # The defect "writes have no limit".
         @{ Wrapper = 'configmgr/remediate.ps1'; Arguments = @(); Case = 'hung write'; Word = '0'; WriteExit = 'hang'
             Settings = @{ WriteTimeoutSeconds = '3' }; Code = 1; Out = @(); WordAfter = '0'
             Log = $Read + @('attach', 'call 1 0 0')  # the write hangs in its own first read
-            Err = @('error: write_still_running: quickboot.exe /1 did not end within 3 seconds; it was left running, since a write cut off halfway could leave any state') }
+            Err = @("error: write_still_running: quickboot.exe /1 did not end within 3 seconds; it was left running, since a write cut off halfway could leave any state$NoFields") }
         @{ Wrapper = 'intune-remediation/detect.ps1'; Arguments = @(); Case = 'module not installed'; Word = '0'
-            Where = 'empty'; Code = 1; Err = @(); Log = @(); WordAfter = '0'
-            Out = @('error: not_installed: the QuickBoot module cannot be loaded from {ProgramFiles}\WindowsPowerShell\Modules\QuickBoot\QuickBoot.psd1') }
+            Where = 'empty'; Code = 1; Log = @(); WordAfter = '0'
+            Out = @("error: not_installed: the QuickBoot module cannot be loaded from {ProgramFiles}\WindowsPowerShell\Modules\QuickBoot\QuickBoot.psd1$NoFields")
+            Err = @("error: not_installed: the QuickBoot module cannot be loaded from {ProgramFiles}\WindowsPowerShell\Modules\QuickBoot\QuickBoot.psd1$NoFields") }
         @{ Wrapper = 'intune-win32-app/detect.ps1'; Arguments = @(); Case = 'a non-ASCII program folder'; Word = '2'
-            Where = 'nonascii'; Code = 0; Out = @('compliant: quick boot is on'); Err = @(); Log = $Read; WordAfter = '2' }
+            Where = 'nonascii'; Code = 0; Out = @("compliant: quick_boot_on: quick boot is on$NoFields"); Err = @(); Log = $Read; WordAfter = '2' }
     ) {
         Reset-Machine $Word (-not $NoLibrary)
         if ($Where) { $env:ProgramW6432 = $Places[$Where] }
+        if ($NoProgramFiles) { Remove-Item env:ProgramW6432 }
         if ($Companion) { Set-Companion $Usual $Companion }
         if ($Exit) { $env:CTLSIM_EXIT = $Exit }
         if ($WriteExit) { $env:QB_WRITE_EXIT = $WriteExit }
@@ -585,7 +603,10 @@ Describe 'The wrappers' {
         $settings = if ($Settings) { $Settings.Clone() } else { @{} }
         $run = Invoke-Wrapper $Wrapper 'On' $Arguments $settings
         $run.Out | Should -Be @($Out | ForEach-Object { Expand-Row $_ $env:ProgramW6432 })
-        if ($ErrLike) { $run.Err | Should -Match $ErrLike } else { $run.Err | Should -Be $Err }
+        if ($ErrLike) { $run.Err | Should -Match $ErrLike } else { $run.Err | Should -Be @($Err | ForEach-Object { Expand-Row $_ $env:ProgramW6432 }) }
+        foreach ($line in $run.Out + $run.Err) {
+            if ($line -ne 'applicable') { $line | Should -Match $StatusPattern }
+        }
         $run.ExitCode | Should -Be $Code
         foreach ($line in Get-Lines $RunLog) {
             # Every program ran in its own folder, never in the wrapper's.

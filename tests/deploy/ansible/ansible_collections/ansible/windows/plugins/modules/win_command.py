@@ -4,8 +4,9 @@
 # start, msg), but from a script instead of a Windows host, and logs each call.
 # QUICKBOOT_STAND_IN names a folder holding script.json:
 #   {"<row>": {"<program> <arguments>": {"rc": 0, "stdout": "..."} or {"hang": true}}}
-# where <row> is the name of the folder of the program called. A program without an entry cannot
-# be started. Each call that would run is appended to calls.log there as "<row>\t<call>".
+# where <row> is QUICKBOOT_ROW (set per inventory host through its interpreter line), else the
+# name of the folder of the program called. A program without an entry cannot be started (rc 2,
+# the system's "file not found"). Each call that would run is appended to calls.log there as "<row>\t<call>".
 # A hung call waits until the folder is removed (at most two minutes), then answers 259.
 import datetime
 import json
@@ -41,6 +42,7 @@ def main():
     row, call = ("", command)
     if parts:
         row, call = parts.group(1), (parts.group(2) + " " + parts.group(3)).strip()
+    row = os.environ.get("QUICKBOOT_ROW", row)
     answers = script.get(row, {})
 
     def exists(windows_path):
