@@ -539,8 +539,7 @@ TEST_F(DiagTest, NamesTheCauseOfEveryAnswer) {
        {Installed(Text("ctlsim_needshelper.dll"))},
        kFailed,
        "dependency_missing",
-       "it needs qbhelper.dll, which is neither beside the library nor in the system folder; the "
-       "copy in \"",
+       "it needs qbhelper.dll, which is neither beside the library nor in the system folder",
        "",
        false,
        {},
