@@ -1,8 +1,8 @@
 # The fleet view: reads back the status lines the kits print, from each management system's
 # export, as one record per machine, and sums a fleet up by result, cause and hardware.
 # Dot-sourced by QuickBoot.psm1. Runs in Windows PowerShell 5.1 and PowerShell 7: no newer syntax.
-# Built for 100,000 rows: one compiled pattern, no function call or property search per row
-# where a cached column name does, records built from one hashtable literal.
+# Built for 100,000 rows: one compiled pattern, the columns of an export found once, few
+# function calls per row (each costs as much as building the record).
 
 Set-StrictMode -Version 2.0
 
@@ -108,10 +108,9 @@ function New-FleetRecord($Fields, $ComputerName, $Time, [string]$Source, $ErrorT
     } else {
         $Raw = $null
     }
+    # A failure's cause is never a state.
     $state = $null
-    if ($Fields.Outcome -ne 'error' -and $Fields.Outcome -ne 'unknown') {
-        if ($Fields.Cause -eq 'quick_boot_on') { $state = 'On' } elseif ($Fields.Cause -eq 'quick_boot_off') { $state = 'Off' }
-    }
+    if ($Fields.Cause -eq 'quick_boot_on') { $state = 'On' } elseif ($Fields.Cause -eq 'quick_boot_off') { $state = 'Off' }
     if ($ComputerName -is [string] -and -not $ComputerName) { $ComputerName = $null }
     $record = [pscustomobject]@{
         ComputerName = $ComputerName
@@ -157,31 +156,6 @@ function Find-Columns($Row, $Columns, [string[]]$Required) {
     }
     foreach ($field in $Required) { if ($null -eq $found[$field]) { return $null } }
     return $found
-}
-
-# A record from a row of the Intune Remediations device status: the Graph deviceRunStates
-# object or a row of the portal's CSV export. The post-remediation output wins; a machine whose
-# detection found drift before the remediation and none after it was repaired.
-function ConvertFrom-IntuneRow($Row, $Columns, [string]$Source) {
-    $pre = $null; $post = $null; $errorText = $null; $time = $null; $name = $null
-    if ($Columns.Pre) { $pre = [string]$Row.($Columns.Pre) }
-    if ($Columns.Post) { $post = [string]$Row.($Columns.Post) }
-    if ($Columns.Error) { $errorText = $Row.($Columns.Error) }
-    if ($Columns.Time) { $time = ConvertTo-UtcTime $Row.($Columns.Time) }
-    if ($Columns.Name) {
-        $name = $Row.($Columns.Name)
-    } else {
-        $device = Get-PropertyValue $Row 'managedDevice'
-        if ($null -ne $device) { $name = Get-PropertyValue $device 'deviceName' }
-    }
-    $text = $pre
-    if ($post -and $post.Trim()) { $text = $post }
-    $fields = Read-StatusLine $text
-    if ($null -ne $fields -and $fields.Outcome -eq 'compliant' -and $text -ne $pre) {
-        $before = Read-StatusLine $pre
-        if ($null -ne $before -and $before.Outcome -eq 'drift') { $fields.Outcome = 'repaired' }
-    }
-    return New-FleetRecord $fields $name $time $Source $errorText $text
 }
 
 # The records of an Ansible JSON callback's output (plays[].tasks[].hosts.<host>): per host, its
@@ -302,64 +276,84 @@ function ConvertFrom-FleetInput($InputObject, $ComputerName) {
         return New-FleetRecord (Read-StatusLine $base) $name $null 'line' $null $base
     }
     if ($base -is [System.Collections.IDictionary]) { $InputObject = [pscustomobject]$base }
+    elseif ($base -is [System.Collections.IList]) {
+        # Windows PowerShell's ConvertFrom-Json passes a JSON array on whole.
+        foreach ($item in $base) { ConvertFrom-FleetInput $item $ComputerName }
+        return
+    }
     $typeName = $InputObject.PSTypeNames[0]
     if ($typeName -eq 'QuickBoot.FleetRecord') { return $InputObject }
 
-    # The shape of the row before, when this row has its columns.
+    # An export repeats one shape row after row: the columns found for the row before serve
+    # while the row has them, without a search per row.
     $shape = $script:LastShape
-    if ($null -ne $shape -and $null -ne $InputObject.PSObject.Properties[$shape.Marker] -and
-        ($null -eq $shape.Columns.Name -or $null -ne $InputObject.PSObject.Properties[$shape.Columns.Name])) {
-        if ($shape.Kind -eq 'Intune') { return ConvertFrom-IntuneRow $InputObject $shape.Columns $shape.Source }
-        $value = [string]$InputObject.($shape.Columns.Value)
-        $name = $null; $time = $null
-        if ($shape.Columns.Name) { $name = $InputObject.($shape.Columns.Name) }
-        if ($shape.Columns.Time) { $time = ConvertTo-UtcTime $InputObject.($shape.Columns.Time) }
-        return New-FleetRecord (Read-StatusLine $value) $name $time 'configmgr' $null $value
+    if ($null -eq $shape -or $null -eq $InputObject.PSObject.Properties[$shape.Marker] -or
+        ($null -ne $shape.Columns.Name -and $null -eq $InputObject.PSObject.Properties[$shape.Columns.Name])) {
+        $shape = $null
+        $value = Get-PropertyValue $InputObject 'value'
+        if ($null -ne $value -and $value -isnot [string]) {
+            # A Graph response page: { "value": [ ... ] }.
+            foreach ($item in @($value)) { ConvertFrom-FleetInput $item $ComputerName }
+            return
+        }
+        $properties = $InputObject.PSObject.Properties
+        if ($null -ne $properties['plays']) { return ConvertFrom-AnsibleOutput $InputObject }
+        if ($null -ne $properties['Outcome'] -and $null -ne $properties['Source'] -and $null -ne $properties['Raw']) {
+            return Restore-FleetRecord $InputObject
+        }
+        if ($typeName -match 'QuickBoot\.Result$' -or ($null -ne $properties['State'] -and $null -ne $properties['Cause'])) {
+            return ConvertFrom-ModuleResult $InputObject
+        }
+        $columns = Find-Columns $InputObject $script:ExportColumns.Intune @('Pre')
+        if ($null -ne $columns) {
+            $source = 'intune-csv'
+            if ($null -ne $properties['managedDevice'] -or $null -ne $properties['lastStateUpdateDateTime']) { $source = 'intune' }
+            $shape = @{ Kind = 'Intune'; Marker = $columns.Pre; Columns = $columns; Source = $source }
+        } else {
+            $columns = Find-Columns $InputObject $script:ExportColumns.ConfigMgr @('Value')
+            if ($null -ne $columns) { $shape = @{ Kind = 'ConfigMgr'; Marker = $columns.Value; Columns = $columns; Source = 'configmgr' } }
+        }
+        $script:LastShape = $shape
+    }
+    if ($null -ne $shape) {
+        $columns = $shape.Columns
+        $name = $null; $time = $null; $errorText = $null
+        if ($columns.Name) {
+            $name = $InputObject.($columns.Name)
+        } elseif ($shape.Kind -eq 'Intune') {
+            $device = Get-PropertyValue $InputObject 'managedDevice'
+            if ($null -ne $device) { $name = Get-PropertyValue $device 'deviceName' }
+        }
+        if ($columns.Time) { $time = ConvertTo-UtcTime $InputObject.($columns.Time) }
+        if ($shape.Kind -eq 'ConfigMgr') {
+            $text = [string]$InputObject.($columns.Value)
+            return New-FleetRecord (Read-StatusLine $text) $name $time 'configmgr' $null $text
+        }
+        # Intune: the post-remediation output wins; since the detection runs again after a
+        # remediation, drift before it and compliant after it is a repair.
+        $text = [string]$InputObject.($columns.Pre)
+        $post = $null
+        if ($columns.Post) { $post = [string]$InputObject.($columns.Post) }
+        if ($columns.Error) { $errorText = $InputObject.($columns.Error) }
+        $fields = $null
+        if ($post -and $post.Trim()) {
+            $fields = Read-StatusLine $post
+            if ($null -ne $fields -and $fields.Outcome -eq 'compliant') {
+                $before = Read-StatusLine $text
+                if ($null -ne $before -and $before.Outcome -eq 'drift') { $fields.Outcome = 'repaired' }
+            }
+            $text = $post
+        } else {
+            $fields = Read-StatusLine $text
+        }
+        return New-FleetRecord $fields $name $time $shape.Source $errorText $text
     }
 
-    $value = Get-PropertyValue $InputObject 'value'
-    if ($null -ne $value -and $value -isnot [string]) {
-        # A Graph response page: { "value": [ ... ] }.
-        foreach ($item in @($value)) { ConvertFrom-FleetInput $item $ComputerName }
-        return
-    }
-    if ($null -ne $InputObject.PSObject.Properties['plays']) { return ConvertFrom-AnsibleOutput $InputObject }
-    $properties = $InputObject.PSObject.Properties
-    if ($null -ne $properties['Outcome'] -and $null -ne $properties['Source'] -and $null -ne $properties['Raw']) {
-        return Restore-FleetRecord $InputObject
-    }
-    if ($typeName -match 'QuickBoot\.Result$' -or ($null -ne $properties['State'] -and $null -ne $properties['Cause'])) {
-        return ConvertFrom-ModuleResult $InputObject
-    }
-    $columns = Find-Columns $InputObject $script:ExportColumns.Intune @('Pre')
-    if ($null -ne $columns) {
-        $source = 'intune-csv'
-        if ($null -ne $properties['managedDevice'] -or $null -ne $properties['lastStateUpdateDateTime']) { $source = 'intune' }
-        $script:LastShape = @{ Kind = 'Intune'; Marker = $columns.Pre; Columns = $columns; Source = $source }
-        return ConvertFrom-IntuneRow $InputObject $columns $source
-    }
-    $columns = Find-Columns $InputObject $script:ExportColumns.ConfigMgr @('Value')
-    if ($null -ne $columns) {
-        $script:LastShape = @{ Kind = 'ConfigMgr'; Marker = $columns.Value; Columns = $columns; Source = 'configmgr' }
-        return ConvertFrom-FleetInput $InputObject $ComputerName
-    }
     $line = Get-PropertyValue $InputObject 'StatusLine'
     $name = Get-PropertyValue $InputObject 'PSComputerName'
     if (-not $name) { $name = $ComputerName }
     if ($null -ne $line) { return New-FleetRecord (Read-StatusLine ([string]$line)) $name $null 'line' $null ([string]$line) }
     return New-FleetRecord $null $name $null 'line' $null ([string]$InputObject)
-}
-
-# The records of one input object; one that cannot be read, whatever the reason, is kept as an
-# unknown record, so that one bad row never stops the rest.
-function ConvertTo-FleetRecordSafely($InputObject, $ComputerName) {
-    try {
-        ConvertFrom-FleetInput $InputObject $ComputerName
-    } catch {
-        $raw = ''
-        try { $raw = [string]$InputObject } catch { }
-        New-FleetRecord $null $ComputerName $null 'line' $null $raw
-    }
 }
 
 # The meaning and fix of every cause, from the one table.
@@ -465,7 +459,16 @@ function ConvertFrom-QuickBootStatus {
         [string]$ComputerName
     )
     begin { $script:LastShape = $null }
-    process { ConvertTo-FleetRecordSafely $InputObject $ComputerName }
+    process {
+        try {
+            ConvertFrom-FleetInput $InputObject $ComputerName
+        } catch {
+            # One row that cannot be read, whatever the reason, never stops the rest.
+            $raw = ''
+            try { $raw = [string]$InputObject } catch { }
+            New-FleetRecord $null $ComputerName $null 'line' $null $raw
+        }
+    }
 }
 
 <#
@@ -521,16 +524,17 @@ function Measure-QuickBootFleet {
     )
     begin {
         $collected = New-Object 'System.Collections.Generic.List[object]'
-        $script:LastShape = $null
+        $other = New-Object 'System.Collections.Generic.List[object]'
     }
     process {
         if ($null -ne $InputObject -and $InputObject.PSTypeNames[0] -eq 'QuickBoot.FleetRecord') {
             $collected.Add($InputObject)
-            return
+        } else {
+            $other.Add($InputObject)
         }
-        foreach ($record in @(ConvertTo-FleetRecordSafely $InputObject $null)) { $collected.Add($record) }
     }
     end {
+        if ($other.Count -gt 0) { foreach ($record in ($other | ConvertFrom-QuickBootStatus)) { $collected.Add($record) } }
         $records = Select-LatestRecord $collected
         $total = $records.Count
         $causes = Get-CauseTable
