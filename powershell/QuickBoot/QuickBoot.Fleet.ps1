@@ -41,77 +41,72 @@ $script:FailingOutcomes = @{ error = $true; unknown = $true }
 
 # ---- Internal helpers -----------------------------------------------------------------------------
 
-# A time as UTC, from a DateTime, a DateTimeOffset or text ("2026-12-01T10:00:00Z" and the
-# invariant culture's forms); $null when there is none or it does not read as a time.
-function ConvertTo-UtcTime($Value) {
-    if ($null -eq $Value) { return $null }
-    if ($Value -is [datetime]) {
-        if ($Value.Kind -eq [DateTimeKind]::Unspecified) { return [datetime]::SpecifyKind($Value, 'Utc') }
-        return $Value.ToUniversalTime()
-    }
-    if ($Value -is [DateTimeOffset]) { return $Value.UtcDateTime }
-    $parsed = [datetime]::MinValue
-    $styles = [Globalization.DateTimeStyles]'AdjustToUniversal, AssumeUniversal'
-    if ([datetime]::TryParse([string]$Value, [Globalization.CultureInfo]::InvariantCulture, $styles, [ref]$parsed)) {
-        return $parsed
-    }
-    return $null
-}
-
-# The fields of the last status line in $Text (an output may hold more than one line), as a
-# hashtable, or $null when no line is one.
-function Read-StatusLine([string]$Text) {
-    if (-not $Text) { return $null }
-    $lines = $Text -split "`r?`n"
-    for ($i = $lines.Count - 1; $i -ge 0; $i--) {
-        $line = $lines[$i].Trim()
-        if (-not $line) { continue }
-        $match = $script:StatusLinePattern.Match($line)
-        if ($match.Success) {
-            $groups = $match.Groups
-            $fields = @{
-                Outcome = $groups['outcome'].Value; Cause = $groups['cause'].Value; Reason = $groups['reason'].Value
-                Manufacturer = $null; Model = $null; Firmware = $null; FirmwareDate = $null; Version = $null
+# One QuickBoot.FleetRecord: from $Fields (a hashtable of a line's fields) when given, else from
+# the last status line in $Line (an output may hold more than one line), else the unknown
+# record that keeps $Line in Raw. $Time, a DateTime, a DateTimeOffset or text
+# ("2026-12-01T10:00:00Z" and the invariant culture's forms), becomes UTC, or $null when it does
+# not read as a time. All of it in one call: in PowerShell a call costs as much as the record.
+function New-FleetRecord($Line, $ComputerName, $Time, [string]$Source, $ErrorText, $Fields) {
+    $raw = $null
+    if ($null -eq $Fields) {
+        $text = [string]$Line
+        $lines = $text -split "`r?`n"
+        for ($i = $lines.Count - 1; $i -ge 0 -and $null -eq $Fields; $i--) {
+            $one = $lines[$i].Trim()
+            if (-not $one) { continue }
+            $match = $script:StatusLinePattern.Match($one)
+            if ($match.Success) {
+                $groups = $match.Groups
+                $Fields = @{
+                    Outcome = $groups['outcome'].Value; Cause = $groups['cause'].Value; Reason = $groups['reason'].Value
+                    Manufacturer = $null; Model = $null; Firmware = $null; FirmwareDate = $null; Version = $null
+                }
+                if ($groups['manufacturer'].Success) {
+                    foreach ($pair in $script:HardwareGroups) {
+                        $value = $groups[$pair[1]].Value.Trim()
+                        if ($value) { $Fields[$pair[0]] = $value }
+                    }
+                }
+                continue
             }
-            if ($groups['manufacturer'].Success) {
-                foreach ($pair in $script:HardwareGroups) {
-                    $value = $groups[$pair[1]].Value.Trim()
-                    if ($value) { $fields[$pair[0]] = $value }
+            $match = $script:OlderLinePattern.Match($one)
+            if ($match.Success) {
+                $outcome = $match.Groups['outcome'].Value
+                $Fields = @{
+                    Outcome = $outcome; Cause = 'quick_boot_' + $match.Groups['state'].Value
+                    Reason = $one.Substring($outcome.Length + 2)
+                    Manufacturer = $null; Model = $null; Firmware = $null; FirmwareDate = $null; Version = $null
                 }
             }
-            return $fields
         }
-        $match = $script:OlderLinePattern.Match($line)
-        if ($match.Success) {
-            $outcome = $match.Groups['outcome'].Value
-            return @{
-                Outcome = $outcome; Cause = 'quick_boot_' + $match.Groups['state'].Value
-                Reason = $line.Substring($outcome.Length + 2)
+        if ($null -eq $Fields) {
+            $raw = $text
+            $reason = 'not a status line'
+            if (-not $text.Trim()) { $reason = 'no status line' }
+            $Fields = @{
+                Outcome = 'unknown'; Cause = $null; Reason = $reason
                 Manufacturer = $null; Model = $null; Firmware = $null; FirmwareDate = $null; Version = $null
             }
         }
     }
-    return $null
-}
-
-# One QuickBoot.FleetRecord from the fields of a status line, or the unknown record that keeps
-# $Raw when $Fields is $null.
-function New-FleetRecord($Fields, $ComputerName, $Time, [string]$Source, $ErrorText, $Raw) {
-    if ($ErrorText -is [string] -and -not $ErrorText.Trim()) { $ErrorText = $null }
-    if ($null -eq $Fields) {
-        $Fields = @{
-            Outcome = 'unknown'; Cause = $null; Reason = 'not a status line'
-            Manufacturer = $null; Model = $null; Firmware = $null; FirmwareDate = $null; Version = $null
+    if ($Time -is [datetime]) {
+        if ($Time.Kind -eq [DateTimeKind]::Unspecified) { $Time = [datetime]::SpecifyKind($Time, 'Utc') } else { $Time = $Time.ToUniversalTime() }
+    } elseif ($Time -is [DateTimeOffset]) {
+        $Time = $Time.UtcDateTime
+    } elseif ($null -ne $Time) {
+        $parsed = [datetime]::MinValue
+        $styles = [Globalization.DateTimeStyles]'AdjustToUniversal, AssumeUniversal'
+        if ([datetime]::TryParse([string]$Time, [Globalization.CultureInfo]::InvariantCulture, $styles, [ref]$parsed)) {
+            $Time = $parsed
+        } else {
+            $Time = $null
         }
-        if ($null -eq $Raw) { $Raw = '' }
-        if (-not ([string]$Raw).Trim()) { $Fields.Reason = 'no status line' }
-    } else {
-        $Raw = $null
     }
+    if ($ErrorText -is [string] -and -not $ErrorText.Trim()) { $ErrorText = $null }
+    if ($ComputerName -is [string] -and -not $ComputerName) { $ComputerName = $null }
     # A failure's cause is never a state.
     $state = $null
     if ($Fields.Cause -eq 'quick_boot_on') { $state = 'On' } elseif ($Fields.Cause -eq 'quick_boot_off') { $state = 'Off' }
-    if ($ComputerName -is [string] -and -not $ComputerName) { $ComputerName = $null }
     $record = [pscustomobject]@{
         ComputerName = $ComputerName
         Outcome = $Fields.Outcome
@@ -126,7 +121,7 @@ function New-FleetRecord($Fields, $ComputerName, $Time, [string]$Source, $ErrorT
         Time = $Time
         Source = $Source
         Error = $ErrorText
-        Raw = $Raw
+        Raw = $raw
     }
     $record.PSTypeNames.Insert(0, 'QuickBoot.FleetRecord')
     return $record
@@ -171,7 +166,7 @@ function ConvertFrom-AnsibleOutput($Output) {
             if ($null -eq $hosts) { continue }
             $duration = Get-PropertyValue $task 'duration'
             $time = $null
-            if ($null -ne $duration) { $time = ConvertTo-UtcTime (Get-PropertyValue $duration 'end') }
+            if ($null -ne $duration) { $time = Get-PropertyValue $duration 'end' }
             foreach ($hostResult in $hosts.PSObject.Properties) {
                 $result = $hostResult.Value
                 $facts = Get-PropertyValue $result 'ansible_facts'
@@ -180,40 +175,39 @@ function ConvertFrom-AnsibleOutput($Output) {
                 if ($null -ne $fact) {
                     $name = Get-PropertyValue $fact 'computer_name'
                     if (-not $name) { $name = $hostResult.Name }
-                    $line = [string](Get-PropertyValue $fact 'status_line')
-                    $fields = Read-StatusLine $line
-                    if ($null -ne $fields) {
+                    $record = New-FleetRecord (Get-PropertyValue $fact 'status_line') $name $time 'ansible' $null
+                    if ($record.Outcome -ne 'unknown') {
                         # The fact's own fields hold the same values unshortened.
                         foreach ($pair in @(@('Reason', 'reason'), @('Manufacturer', 'manufacturer'), @('Model', 'model'),
                                 @('Firmware', 'firmware'), @('FirmwareDate', 'firmware_date'), @('Version', 'version'))) {
                             $value = Get-PropertyValue $fact $pair[1]
-                            if ($value) { $fields[$pair[0]] = [string]$value }
+                            if ($value) { $record.($pair[0]) = [string]$value }
                         }
                     }
-                    $byHost[$hostResult.Name] = New-FleetRecord $fields $name $time 'ansible' $null $line
+                    $byHost[$hostResult.Name] = $record
                     continue
                 }
-                $message = Get-PropertyValue $result 'msg'
+                $message = [string](Get-PropertyValue $result 'msg')
                 $failed = (Get-PropertyValue $result 'failed') -eq $true
                 $unreachable = (Get-PropertyValue $result 'unreachable') -eq $true
                 if (-not ($failed -or $unreachable)) {
                     if (-not $byHost.ContainsKey($hostResult.Name)) { $byHost[$hostResult.Name] = $null }
                     continue
                 }
-                $fields = Read-StatusLine ([string]$message)
-                if ($null -eq $fields -and $unreachable) {
-                    $fields = @{
-                        Outcome = 'error'; Cause = 'unreachable'; Reason = ([string]$message -split "`r?`n")[0]
+                $record = New-FleetRecord $message $hostResult.Name $time 'ansible' $null
+                if ($record.Outcome -eq 'unknown' -and $unreachable) {
+                    $record = New-FleetRecord $null $hostResult.Name $time 'ansible' $null @{
+                        Outcome = 'error'; Cause = 'unreachable'; Reason = ($message -split "`r?`n")[0]
                         Manufacturer = $null; Model = $null; Firmware = $null; FirmwareDate = $null; Version = $null
                     }
                 }
-                $byHost[$hostResult.Name] = New-FleetRecord $fields $hostResult.Name $time 'ansible' $null ([string]$message)
+                $byHost[$hostResult.Name] = $record
             }
         }
     }
     foreach ($entry in $byHost.GetEnumerator()) {
         if ($null -ne $entry.Value) { $entry.Value; continue }
-        New-FleetRecord $null $entry.Key $null 'ansible' $null ''
+        New-FleetRecord '' $entry.Key $null 'ansible' $null
     }
 }
 
@@ -233,7 +227,7 @@ function ConvertFrom-ModuleResult($Result) {
         $value = Get-PropertyValue $Result $field
         if ($value) { $fields[$field] = $value } else { $fields[$field] = $null }
     }
-    return New-FleetRecord $fields $name (ConvertTo-UtcTime (Get-PropertyValue $Result 'Timestamp')) 'module' $null $null
+    return New-FleetRecord $null $name (Get-PropertyValue $Result 'Timestamp') 'module' $null $fields
 }
 
 # A FleetRecord again, from one re-imported with Import-Csv (all text) or Import-Clixml.
@@ -244,14 +238,11 @@ function Restore-FleetRecord($Row) {
         if ($null -ne $value -and [string]$value -ne '') { $fields[$field] = [string]$value } else { $fields[$field] = $null }
     }
     if ($fields.Outcome -notmatch '^(compliant|drift|repaired|not_applicable|error|unknown)$') {
-        return New-FleetRecord $null (Get-PropertyValue $Row 'ComputerName') $null 'line' $null ([string]$fields.Outcome)
+        return New-FleetRecord ([string]$fields.Outcome) (Get-PropertyValue $Row 'ComputerName') $null 'line' $null
     }
-    $raw = Get-PropertyValue $Row 'Raw'
-    $record = New-FleetRecord $fields (Get-PropertyValue $Row 'ComputerName') (ConvertTo-UtcTime (Get-PropertyValue $Row 'Time')) `
-        ([string](Get-PropertyValue $Row 'Source')) (Get-PropertyValue $Row 'Error') $raw
-    if ($fields.Outcome -eq 'unknown') {
-        $record.Outcome = 'unknown'; $record.Cause = $null; $record.Reason = $fields.Reason; $record.Raw = [string]$raw
-    }
+    $record = New-FleetRecord $null (Get-PropertyValue $Row 'ComputerName') (Get-PropertyValue $Row 'Time') `
+        ([string](Get-PropertyValue $Row 'Source')) (Get-PropertyValue $Row 'Error') $fields
+    if ($fields.Outcome -eq 'unknown') { $record.Cause = $null; $record.Raw = [string](Get-PropertyValue $Row 'Raw') }
     return $record
 }
 
@@ -260,7 +251,7 @@ $script:LastShape = $null
 
 # The records of one input object of any shape ConvertFrom-QuickBootStatus accepts.
 function ConvertFrom-FleetInput($InputObject, $ComputerName) {
-    if ($null -eq $InputObject) { return New-FleetRecord $null $ComputerName $null 'line' $null '' }
+    if ($null -eq $InputObject) { return New-FleetRecord '' $ComputerName $null 'line' $null }
     $base = $InputObject.PSObject.BaseObject
     if ($base -is [string]) {
         $trimmed = $base.Trim()
@@ -273,7 +264,7 @@ function ConvertFrom-FleetInput($InputObject, $ComputerName) {
         }
         $name = $ComputerName
         if (-not $name) { $name = Get-PropertyValue $InputObject 'PSComputerName' }
-        return New-FleetRecord (Read-StatusLine $base) $name $null 'line' $null $base
+        return New-FleetRecord $base $name $null 'line' $null
     }
     if ($base -is [System.Collections.IDictionary]) { $InputObject = [pscustomobject]$base }
     elseif ($base -is [System.Collections.IList]) {
@@ -324,36 +315,30 @@ function ConvertFrom-FleetInput($InputObject, $ComputerName) {
             $device = Get-PropertyValue $InputObject 'managedDevice'
             if ($null -ne $device) { $name = Get-PropertyValue $device 'deviceName' }
         }
-        if ($columns.Time) { $time = ConvertTo-UtcTime $InputObject.($columns.Time) }
-        if ($shape.Kind -eq 'ConfigMgr') {
-            $text = [string]$InputObject.($columns.Value)
-            return New-FleetRecord (Read-StatusLine $text) $name $time 'configmgr' $null $text
-        }
+        if ($columns.Time) { $time = $InputObject.($columns.Time) }
+        if ($shape.Kind -eq 'ConfigMgr') { return New-FleetRecord $InputObject.($columns.Value) $name $time 'configmgr' $null }
         # Intune: the post-remediation output wins; since the detection runs again after a
         # remediation, drift before it and compliant after it is a repair.
-        $text = [string]$InputObject.($columns.Pre)
         $post = $null
         if ($columns.Post) { $post = [string]$InputObject.($columns.Post) }
         if ($columns.Error) { $errorText = $InputObject.($columns.Error) }
-        $fields = $null
-        if ($post -and $post.Trim()) {
-            $fields = Read-StatusLine $post
-            if ($null -ne $fields -and $fields.Outcome -eq 'compliant') {
-                $before = Read-StatusLine $text
-                if ($null -ne $before -and $before.Outcome -eq 'drift') { $fields.Outcome = 'repaired' }
-            }
-            $text = $post
-        } else {
-            $fields = Read-StatusLine $text
+        if (-not ($post -and $post.Trim())) { return New-FleetRecord $InputObject.($columns.Pre) $name $time $shape.Source $errorText }
+        $record = New-FleetRecord $post $name $time $shape.Source $errorText
+        if ($record.Outcome -eq 'compliant' -and
+            (New-FleetRecord $InputObject.($columns.Pre) $null $null '' $null).Outcome -eq 'drift') {
+            $record.Outcome = 'repaired'
         }
-        return New-FleetRecord $fields $name $time $shape.Source $errorText $text
+        return $record
     }
 
     $line = Get-PropertyValue $InputObject 'StatusLine'
     $name = Get-PropertyValue $InputObject 'PSComputerName'
     if (-not $name) { $name = $ComputerName }
-    if ($null -ne $line) { return New-FleetRecord (Read-StatusLine ([string]$line)) $name $null 'line' $null ([string]$line) }
-    return New-FleetRecord $null $name $null 'line' $null ([string]$InputObject)
+    if ($null -ne $line) { return New-FleetRecord $line $name $null 'line' $null }
+    $record = New-FleetRecord '' $name $null 'line' $null
+    $record.Reason = 'not a status line'
+    $record.Raw = [string]$InputObject
+    return $record
 }
 
 # The meaning and fix of every cause, from the one table.
@@ -464,9 +449,10 @@ function ConvertFrom-QuickBootStatus {
             ConvertFrom-FleetInput $InputObject $ComputerName
         } catch {
             # One row that cannot be read, whatever the reason, never stops the rest.
-            $raw = ''
-            try { $raw = [string]$InputObject } catch { }
-            New-FleetRecord $null $ComputerName $null 'line' $null $raw
+            $record = New-FleetRecord '' $ComputerName $null 'line' $null
+            $record.Reason = 'not a status line'
+            try { $record.Raw = [string]$InputObject } catch { }
+            $record
         }
     }
 }
