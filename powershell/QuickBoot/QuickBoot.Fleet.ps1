@@ -1,8 +1,8 @@
 # The fleet view: reads back the status lines the kits print, from each management system's
 # export, as one record per machine, and sums a fleet up by result, cause and hardware.
 # Dot-sourced by QuickBoot.psm1. Runs in Windows PowerShell 5.1 and PowerShell 7: no newer syntax.
-# Built for 100,000 rows: one compiled pattern, no function call or property search per row
-# where a cached column name does, records built from one hashtable literal.
+# Built for 100,000 rows: one compiled pattern, the columns of an export found once, few
+# function calls per row (each costs as much as building the record).
 
 Set-StrictMode -Version 2.0
 
@@ -41,78 +41,72 @@ $script:FailingOutcomes = @{ error = $true; unknown = $true }
 
 # ---- Internal helpers -----------------------------------------------------------------------------
 
-# A time as UTC, from a DateTime, a DateTimeOffset or text ("2026-12-01T10:00:00Z" and the
-# invariant culture's forms); $null when there is none or it does not read as a time.
-function ConvertTo-UtcTime($Value) {
-    if ($null -eq $Value) { return $null }
-    if ($Value -is [datetime]) {
-        if ($Value.Kind -eq [DateTimeKind]::Unspecified) { return [datetime]::SpecifyKind($Value, 'Utc') }
-        return $Value.ToUniversalTime()
-    }
-    if ($Value -is [DateTimeOffset]) { return $Value.UtcDateTime }
-    $parsed = [datetime]::MinValue
-    $styles = [Globalization.DateTimeStyles]'AdjustToUniversal, AssumeUniversal'
-    if ([datetime]::TryParse([string]$Value, [Globalization.CultureInfo]::InvariantCulture, $styles, [ref]$parsed)) {
-        return $parsed
-    }
-    return $null
-}
-
-# The fields of the last status line in $Text (an output may hold more than one line), as a
-# hashtable, or $null when no line is one.
-function Read-StatusLine([string]$Text) {
-    if (-not $Text) { return $null }
-    $lines = $Text -split "`r?`n"
-    for ($i = $lines.Count - 1; $i -ge 0; $i--) {
-        $line = $lines[$i].Trim()
-        if (-not $line) { continue }
-        $match = $script:StatusLinePattern.Match($line)
-        if ($match.Success) {
-            $groups = $match.Groups
-            $fields = @{
-                Outcome = $groups['outcome'].Value; Cause = $groups['cause'].Value; Reason = $groups['reason'].Value
-                Manufacturer = $null; Model = $null; Firmware = $null; FirmwareDate = $null; Version = $null
+# One QuickBoot.FleetRecord: from $Fields (a hashtable of a line's fields) when given, else from
+# the last status line in $Line (an output may hold more than one line), else the unknown
+# record that keeps $Line in Raw. $Time, a DateTime, a DateTimeOffset or text
+# ("2026-12-01T10:00:00Z" and the invariant culture's forms), becomes UTC, or $null when it does
+# not read as a time. All of it in one call: in PowerShell a call costs as much as the record.
+function New-FleetRecord($Line, $ComputerName, $Time, [string]$Source, $ErrorText, $Fields) {
+    $raw = $null
+    if ($null -eq $Fields) {
+        $text = [string]$Line
+        $lines = $text -split "`r?`n"
+        for ($i = $lines.Count - 1; $i -ge 0 -and $null -eq $Fields; $i--) {
+            $one = $lines[$i].Trim()
+            if (-not $one) { continue }
+            $match = $script:StatusLinePattern.Match($one)
+            if ($match.Success) {
+                $groups = $match.Groups
+                $Fields = @{
+                    Outcome = $groups['outcome'].Value; Cause = $groups['cause'].Value; Reason = $groups['reason'].Value
+                    Manufacturer = $null; Model = $null; Firmware = $null; FirmwareDate = $null; Version = $null
+                }
+                if ($groups['manufacturer'].Success) {
+                    foreach ($pair in $script:HardwareGroups) {
+                        $value = $groups[$pair[1]].Value.Trim()
+                        if ($value) { $Fields[$pair[0]] = $value }
+                    }
+                }
+                continue
             }
-            if ($groups['manufacturer'].Success) {
-                foreach ($pair in $script:HardwareGroups) {
-                    $value = $groups[$pair[1]].Value.Trim()
-                    if ($value) { $fields[$pair[0]] = $value }
+            $match = $script:OlderLinePattern.Match($one)
+            if ($match.Success) {
+                $outcome = $match.Groups['outcome'].Value
+                $Fields = @{
+                    Outcome = $outcome; Cause = 'quick_boot_' + $match.Groups['state'].Value
+                    Reason = $one.Substring($outcome.Length + 2)
+                    Manufacturer = $null; Model = $null; Firmware = $null; FirmwareDate = $null; Version = $null
                 }
             }
-            return $fields
         }
-        $match = $script:OlderLinePattern.Match($line)
-        if ($match.Success) {
-            $outcome = $match.Groups['outcome'].Value
-            return @{
-                Outcome = $outcome; Cause = 'quick_boot_' + $match.Groups['state'].Value
-                Reason = $line.Substring($outcome.Length + 2)
+        if ($null -eq $Fields) {
+            $raw = $text
+            $reason = 'not a status line'
+            if (-not $text.Trim()) { $reason = 'no status line' }
+            $Fields = @{
+                Outcome = 'unknown'; Cause = $null; Reason = $reason
                 Manufacturer = $null; Model = $null; Firmware = $null; FirmwareDate = $null; Version = $null
             }
         }
     }
-    return $null
-}
-
-# One QuickBoot.FleetRecord from the fields of a status line, or the unknown record that keeps
-# $Raw when $Fields is $null.
-function New-FleetRecord($Fields, $ComputerName, $Time, [string]$Source, $ErrorText, $Raw) {
-    if ($ErrorText -is [string] -and -not $ErrorText.Trim()) { $ErrorText = $null }
-    if ($null -eq $Fields) {
-        $Fields = @{
-            Outcome = 'unknown'; Cause = $null; Reason = 'not a status line'
-            Manufacturer = $null; Model = $null; Firmware = $null; FirmwareDate = $null; Version = $null
+    if ($Time -is [datetime]) {
+        if ($Time.Kind -eq [DateTimeKind]::Unspecified) { $Time = [datetime]::SpecifyKind($Time, 'Utc') } else { $Time = $Time.ToUniversalTime() }
+    } elseif ($Time -is [DateTimeOffset]) {
+        $Time = $Time.UtcDateTime
+    } elseif ($null -ne $Time) {
+        $parsed = [datetime]::MinValue
+        $styles = [Globalization.DateTimeStyles]'AdjustToUniversal, AssumeUniversal'
+        if ([datetime]::TryParse([string]$Time, [Globalization.CultureInfo]::InvariantCulture, $styles, [ref]$parsed)) {
+            $Time = $parsed
+        } else {
+            $Time = $null
         }
-        if ($null -eq $Raw) { $Raw = '' }
-        if (-not ([string]$Raw).Trim()) { $Fields.Reason = 'no status line' }
-    } else {
-        $Raw = $null
     }
-    $state = $null
-    if ($Fields.Outcome -ne 'error' -and $Fields.Outcome -ne 'unknown') {
-        if ($Fields.Cause -eq 'quick_boot_on') { $state = 'On' } elseif ($Fields.Cause -eq 'quick_boot_off') { $state = 'Off' }
-    }
+    if ($ErrorText -is [string] -and -not $ErrorText.Trim()) { $ErrorText = $null }
     if ($ComputerName -is [string] -and -not $ComputerName) { $ComputerName = $null }
+    # A failure's cause is never a state.
+    $state = $null
+    if ($Fields.Cause -eq 'quick_boot_on') { $state = 'On' } elseif ($Fields.Cause -eq 'quick_boot_off') { $state = 'Off' }
     $record = [pscustomobject]@{
         ComputerName = $ComputerName
         Outcome = $Fields.Outcome
@@ -127,7 +121,7 @@ function New-FleetRecord($Fields, $ComputerName, $Time, [string]$Source, $ErrorT
         Time = $Time
         Source = $Source
         Error = $ErrorText
-        Raw = $Raw
+        Raw = $raw
     }
     $record.PSTypeNames.Insert(0, 'QuickBoot.FleetRecord')
     return $record
@@ -159,31 +153,6 @@ function Find-Columns($Row, $Columns, [string[]]$Required) {
     return $found
 }
 
-# A record from a row of the Intune Remediations device status: the Graph deviceRunStates
-# object or a row of the portal's CSV export. The post-remediation output wins; a machine whose
-# detection found drift before the remediation and none after it was repaired.
-function ConvertFrom-IntuneRow($Row, $Columns, [string]$Source) {
-    $pre = $null; $post = $null; $errorText = $null; $time = $null; $name = $null
-    if ($Columns.Pre) { $pre = [string]$Row.($Columns.Pre) }
-    if ($Columns.Post) { $post = [string]$Row.($Columns.Post) }
-    if ($Columns.Error) { $errorText = $Row.($Columns.Error) }
-    if ($Columns.Time) { $time = ConvertTo-UtcTime $Row.($Columns.Time) }
-    if ($Columns.Name) {
-        $name = $Row.($Columns.Name)
-    } else {
-        $device = Get-PropertyValue $Row 'managedDevice'
-        if ($null -ne $device) { $name = Get-PropertyValue $device 'deviceName' }
-    }
-    $text = $pre
-    if ($post -and $post.Trim()) { $text = $post }
-    $fields = Read-StatusLine $text
-    if ($null -ne $fields -and $fields.Outcome -eq 'compliant' -and $text -ne $pre) {
-        $before = Read-StatusLine $pre
-        if ($null -ne $before -and $before.Outcome -eq 'drift') { $fields.Outcome = 'repaired' }
-    }
-    return New-FleetRecord $fields $name $time $Source $errorText $text
-}
-
 # The records of an Ansible JSON callback's output (plays[].tasks[].hosts.<host>): per host, its
 # last quickboot_result fact, else its last failure message (a status line), else an unknown
 # record with that message.
@@ -197,7 +166,7 @@ function ConvertFrom-AnsibleOutput($Output) {
             if ($null -eq $hosts) { continue }
             $duration = Get-PropertyValue $task 'duration'
             $time = $null
-            if ($null -ne $duration) { $time = ConvertTo-UtcTime (Get-PropertyValue $duration 'end') }
+            if ($null -ne $duration) { $time = Get-PropertyValue $duration 'end' }
             foreach ($hostResult in $hosts.PSObject.Properties) {
                 $result = $hostResult.Value
                 $facts = Get-PropertyValue $result 'ansible_facts'
@@ -206,40 +175,39 @@ function ConvertFrom-AnsibleOutput($Output) {
                 if ($null -ne $fact) {
                     $name = Get-PropertyValue $fact 'computer_name'
                     if (-not $name) { $name = $hostResult.Name }
-                    $line = [string](Get-PropertyValue $fact 'status_line')
-                    $fields = Read-StatusLine $line
-                    if ($null -ne $fields) {
+                    $record = New-FleetRecord (Get-PropertyValue $fact 'status_line') $name $time 'ansible' $null
+                    if ($record.Outcome -ne 'unknown') {
                         # The fact's own fields hold the same values unshortened.
                         foreach ($pair in @(@('Reason', 'reason'), @('Manufacturer', 'manufacturer'), @('Model', 'model'),
                                 @('Firmware', 'firmware'), @('FirmwareDate', 'firmware_date'), @('Version', 'version'))) {
                             $value = Get-PropertyValue $fact $pair[1]
-                            if ($value) { $fields[$pair[0]] = [string]$value }
+                            if ($value) { $record.($pair[0]) = [string]$value }
                         }
                     }
-                    $byHost[$hostResult.Name] = New-FleetRecord $fields $name $time 'ansible' $null $line
+                    $byHost[$hostResult.Name] = $record
                     continue
                 }
-                $message = Get-PropertyValue $result 'msg'
+                $message = [string](Get-PropertyValue $result 'msg')
                 $failed = (Get-PropertyValue $result 'failed') -eq $true
                 $unreachable = (Get-PropertyValue $result 'unreachable') -eq $true
                 if (-not ($failed -or $unreachable)) {
                     if (-not $byHost.ContainsKey($hostResult.Name)) { $byHost[$hostResult.Name] = $null }
                     continue
                 }
-                $fields = Read-StatusLine ([string]$message)
-                if ($null -eq $fields -and $unreachable) {
-                    $fields = @{
-                        Outcome = 'error'; Cause = 'unreachable'; Reason = ([string]$message -split "`r?`n")[0]
+                $record = New-FleetRecord $message $hostResult.Name $time 'ansible' $null
+                if ($record.Outcome -eq 'unknown' -and $unreachable) {
+                    $record = New-FleetRecord $null $hostResult.Name $time 'ansible' $null @{
+                        Outcome = 'error'; Cause = 'unreachable'; Reason = ($message -split "`r?`n")[0]
                         Manufacturer = $null; Model = $null; Firmware = $null; FirmwareDate = $null; Version = $null
                     }
                 }
-                $byHost[$hostResult.Name] = New-FleetRecord $fields $hostResult.Name $time 'ansible' $null ([string]$message)
+                $byHost[$hostResult.Name] = $record
             }
         }
     }
     foreach ($entry in $byHost.GetEnumerator()) {
         if ($null -ne $entry.Value) { $entry.Value; continue }
-        New-FleetRecord $null $entry.Key $null 'ansible' $null ''
+        New-FleetRecord '' $entry.Key $null 'ansible' $null
     }
 }
 
@@ -259,7 +227,7 @@ function ConvertFrom-ModuleResult($Result) {
         $value = Get-PropertyValue $Result $field
         if ($value) { $fields[$field] = $value } else { $fields[$field] = $null }
     }
-    return New-FleetRecord $fields $name (ConvertTo-UtcTime (Get-PropertyValue $Result 'Timestamp')) 'module' $null $null
+    return New-FleetRecord $null $name (Get-PropertyValue $Result 'Timestamp') 'module' $null $fields
 }
 
 # A FleetRecord again, from one re-imported with Import-Csv (all text) or Import-Clixml.
@@ -270,14 +238,11 @@ function Restore-FleetRecord($Row) {
         if ($null -ne $value -and [string]$value -ne '') { $fields[$field] = [string]$value } else { $fields[$field] = $null }
     }
     if ($fields.Outcome -notmatch '^(compliant|drift|repaired|not_applicable|error|unknown)$') {
-        return New-FleetRecord $null (Get-PropertyValue $Row 'ComputerName') $null 'line' $null ([string]$fields.Outcome)
+        return New-FleetRecord ([string]$fields.Outcome) (Get-PropertyValue $Row 'ComputerName') $null 'line' $null
     }
-    $raw = Get-PropertyValue $Row 'Raw'
-    $record = New-FleetRecord $fields (Get-PropertyValue $Row 'ComputerName') (ConvertTo-UtcTime (Get-PropertyValue $Row 'Time')) `
-        ([string](Get-PropertyValue $Row 'Source')) (Get-PropertyValue $Row 'Error') $raw
-    if ($fields.Outcome -eq 'unknown') {
-        $record.Outcome = 'unknown'; $record.Cause = $null; $record.Reason = $fields.Reason; $record.Raw = [string]$raw
-    }
+    $record = New-FleetRecord $null (Get-PropertyValue $Row 'ComputerName') (Get-PropertyValue $Row 'Time') `
+        ([string](Get-PropertyValue $Row 'Source')) (Get-PropertyValue $Row 'Error') $fields
+    if ($fields.Outcome -eq 'unknown') { $record.Cause = $null; $record.Raw = [string](Get-PropertyValue $Row 'Raw') }
     return $record
 }
 
@@ -286,7 +251,7 @@ $script:LastShape = $null
 
 # The records of one input object of any shape ConvertFrom-QuickBootStatus accepts.
 function ConvertFrom-FleetInput($InputObject, $ComputerName) {
-    if ($null -eq $InputObject) { return New-FleetRecord $null $ComputerName $null 'line' $null '' }
+    if ($null -eq $InputObject) { return New-FleetRecord '' $ComputerName $null 'line' $null }
     $base = $InputObject.PSObject.BaseObject
     if ($base -is [string]) {
         $trimmed = $base.Trim()
@@ -299,67 +264,81 @@ function ConvertFrom-FleetInput($InputObject, $ComputerName) {
         }
         $name = $ComputerName
         if (-not $name) { $name = Get-PropertyValue $InputObject 'PSComputerName' }
-        return New-FleetRecord (Read-StatusLine $base) $name $null 'line' $null $base
+        return New-FleetRecord $base $name $null 'line' $null
     }
     if ($base -is [System.Collections.IDictionary]) { $InputObject = [pscustomobject]$base }
+    elseif ($base -is [System.Collections.IList]) {
+        # Windows PowerShell's ConvertFrom-Json passes a JSON array on whole.
+        foreach ($item in $base) { ConvertFrom-FleetInput $item $ComputerName }
+        return
+    }
     $typeName = $InputObject.PSTypeNames[0]
     if ($typeName -eq 'QuickBoot.FleetRecord') { return $InputObject }
 
-    # The shape of the row before, when this row has its columns.
+    # An export repeats one shape row after row: the columns found for the row before serve
+    # while the row has them, without a search per row.
     $shape = $script:LastShape
-    if ($null -ne $shape -and $null -ne $InputObject.PSObject.Properties[$shape.Marker] -and
-        ($null -eq $shape.Columns.Name -or $null -ne $InputObject.PSObject.Properties[$shape.Columns.Name])) {
-        if ($shape.Kind -eq 'Intune') { return ConvertFrom-IntuneRow $InputObject $shape.Columns $shape.Source }
-        $value = [string]$InputObject.($shape.Columns.Value)
-        $name = $null; $time = $null
-        if ($shape.Columns.Name) { $name = $InputObject.($shape.Columns.Name) }
-        if ($shape.Columns.Time) { $time = ConvertTo-UtcTime $InputObject.($shape.Columns.Time) }
-        return New-FleetRecord (Read-StatusLine $value) $name $time 'configmgr' $null $value
+    if ($null -eq $shape -or $null -eq $InputObject.PSObject.Properties[$shape.Marker] -or
+        ($null -ne $shape.Columns.Name -and $null -eq $InputObject.PSObject.Properties[$shape.Columns.Name])) {
+        $shape = $null
+        $value = Get-PropertyValue $InputObject 'value'
+        if ($null -ne $value -and $value -isnot [string]) {
+            # A Graph response page: { "value": [ ... ] }.
+            foreach ($item in @($value)) { ConvertFrom-FleetInput $item $ComputerName }
+            return
+        }
+        $properties = $InputObject.PSObject.Properties
+        if ($null -ne $properties['plays']) { return ConvertFrom-AnsibleOutput $InputObject }
+        if ($null -ne $properties['Outcome'] -and $null -ne $properties['Source'] -and $null -ne $properties['Raw']) {
+            return Restore-FleetRecord $InputObject
+        }
+        if ($typeName -match 'QuickBoot\.Result$' -or ($null -ne $properties['State'] -and $null -ne $properties['Cause'])) {
+            return ConvertFrom-ModuleResult $InputObject
+        }
+        $columns = Find-Columns $InputObject $script:ExportColumns.Intune @('Pre')
+        if ($null -ne $columns) {
+            $source = 'intune-csv'
+            if ($null -ne $properties['managedDevice'] -or $null -ne $properties['lastStateUpdateDateTime']) { $source = 'intune' }
+            $shape = @{ Kind = 'Intune'; Marker = $columns.Pre; Columns = $columns; Source = $source }
+        } else {
+            $columns = Find-Columns $InputObject $script:ExportColumns.ConfigMgr @('Value')
+            if ($null -ne $columns) { $shape = @{ Kind = 'ConfigMgr'; Marker = $columns.Value; Columns = $columns; Source = 'configmgr' } }
+        }
+        $script:LastShape = $shape
+    }
+    if ($null -ne $shape) {
+        $columns = $shape.Columns
+        $name = $null; $time = $null; $errorText = $null
+        if ($columns.Name) {
+            $name = $InputObject.($columns.Name)
+        } elseif ($shape.Kind -eq 'Intune') {
+            $device = Get-PropertyValue $InputObject 'managedDevice'
+            if ($null -ne $device) { $name = Get-PropertyValue $device 'deviceName' }
+        }
+        if ($columns.Time) { $time = $InputObject.($columns.Time) }
+        if ($shape.Kind -eq 'ConfigMgr') { return New-FleetRecord $InputObject.($columns.Value) $name $time 'configmgr' $null }
+        # Intune: the post-remediation output wins; since the detection runs again after a
+        # remediation, drift before it and compliant after it is a repair.
+        $post = $null
+        if ($columns.Post) { $post = [string]$InputObject.($columns.Post) }
+        if ($columns.Error) { $errorText = $InputObject.($columns.Error) }
+        if (-not ($post -and $post.Trim())) { return New-FleetRecord $InputObject.($columns.Pre) $name $time $shape.Source $errorText }
+        $record = New-FleetRecord $post $name $time $shape.Source $errorText
+        if ($record.Outcome -eq 'compliant' -and
+            (New-FleetRecord $InputObject.($columns.Pre) $null $null '' $null).Outcome -eq 'drift') {
+            $record.Outcome = 'repaired'
+        }
+        return $record
     }
 
-    $value = Get-PropertyValue $InputObject 'value'
-    if ($null -ne $value -and $value -isnot [string]) {
-        # A Graph response page: { "value": [ ... ] }.
-        foreach ($item in @($value)) { ConvertFrom-FleetInput $item $ComputerName }
-        return
-    }
-    if ($null -ne $InputObject.PSObject.Properties['plays']) { return ConvertFrom-AnsibleOutput $InputObject }
-    $properties = $InputObject.PSObject.Properties
-    if ($null -ne $properties['Outcome'] -and $null -ne $properties['Source'] -and $null -ne $properties['Raw']) {
-        return Restore-FleetRecord $InputObject
-    }
-    if ($typeName -match 'QuickBoot\.Result$' -or ($null -ne $properties['State'] -and $null -ne $properties['Cause'])) {
-        return ConvertFrom-ModuleResult $InputObject
-    }
-    $columns = Find-Columns $InputObject $script:ExportColumns.Intune @('Pre')
-    if ($null -ne $columns) {
-        $source = 'intune-csv'
-        if ($null -ne $properties['managedDevice'] -or $null -ne $properties['lastStateUpdateDateTime']) { $source = 'intune' }
-        $script:LastShape = @{ Kind = 'Intune'; Marker = $columns.Pre; Columns = $columns; Source = $source }
-        return ConvertFrom-IntuneRow $InputObject $columns $source
-    }
-    $columns = Find-Columns $InputObject $script:ExportColumns.ConfigMgr @('Value')
-    if ($null -ne $columns) {
-        $script:LastShape = @{ Kind = 'ConfigMgr'; Marker = $columns.Value; Columns = $columns; Source = 'configmgr' }
-        return ConvertFrom-FleetInput $InputObject $ComputerName
-    }
     $line = Get-PropertyValue $InputObject 'StatusLine'
     $name = Get-PropertyValue $InputObject 'PSComputerName'
     if (-not $name) { $name = $ComputerName }
-    if ($null -ne $line) { return New-FleetRecord (Read-StatusLine ([string]$line)) $name $null 'line' $null ([string]$line) }
-    return New-FleetRecord $null $name $null 'line' $null ([string]$InputObject)
-}
-
-# The records of one input object; one that cannot be read, whatever the reason, is kept as an
-# unknown record, so that one bad row never stops the rest.
-function ConvertTo-FleetRecordSafely($InputObject, $ComputerName) {
-    try {
-        ConvertFrom-FleetInput $InputObject $ComputerName
-    } catch {
-        $raw = ''
-        try { $raw = [string]$InputObject } catch { }
-        New-FleetRecord $null $ComputerName $null 'line' $null $raw
-    }
+    if ($null -ne $line) { return New-FleetRecord $line $name $null 'line' $null }
+    $record = New-FleetRecord '' $name $null 'line' $null
+    $record.Reason = 'not a status line'
+    $record.Raw = [string]$InputObject
+    return $record
 }
 
 # The meaning and fix of every cause, from the one table.
@@ -465,7 +444,17 @@ function ConvertFrom-QuickBootStatus {
         [string]$ComputerName
     )
     begin { $script:LastShape = $null }
-    process { ConvertTo-FleetRecordSafely $InputObject $ComputerName }
+    process {
+        try {
+            ConvertFrom-FleetInput $InputObject $ComputerName
+        } catch {
+            # One row that cannot be read, whatever the reason, never stops the rest.
+            $record = New-FleetRecord '' $ComputerName $null 'line' $null
+            $record.Reason = 'not a status line'
+            try { $record.Raw = [string]$InputObject } catch { }
+            $record
+        }
+    }
 }
 
 <#
@@ -521,16 +510,17 @@ function Measure-QuickBootFleet {
     )
     begin {
         $collected = New-Object 'System.Collections.Generic.List[object]'
-        $script:LastShape = $null
+        $other = New-Object 'System.Collections.Generic.List[object]'
     }
     process {
         if ($null -ne $InputObject -and $InputObject.PSTypeNames[0] -eq 'QuickBoot.FleetRecord') {
             $collected.Add($InputObject)
-            return
+        } else {
+            $other.Add($InputObject)
         }
-        foreach ($record in @(ConvertTo-FleetRecordSafely $InputObject $null)) { $collected.Add($record) }
     }
     end {
+        if ($other.Count -gt 0) { foreach ($record in ($other | ConvertFrom-QuickBootStatus)) { $collected.Add($record) } }
         $records = Select-LatestRecord $collected
         $total = $records.Count
         $causes = Get-CauseTable

@@ -57,8 +57,8 @@ Describe 'ConvertFrom-QuickBootStatus' {
             Expect = @(@{ ComputerName = 'PC-5'; Outcome = 'not_applicable'; Cause = 'key_missing'; State = $null; Source = 'configmgr'
                     Time = [datetime]::SpecifyKind([datetime]'2026-12-03T07:15:00', 'Utc') }) }
         @{ Name = 'Ansible json callback: the fact, the fatal status line, an unreachable host'
-            Given = { '{"plays":[{"tasks":[{"hosts":{"h1":{"changed":false},"h2":{"failed":true,"msg":"error: timed_out: no answer"},"h3":{"unreachable":true,"msg":"Failed to connect to the host via winrm"}},"duration":{"end":"2026-12-04T09:00:00.000000Z"}},{"hosts":{"h1":{"ansible_facts":{"quickboot_result":{"computer_name":"PC-6","outcome":"repaired","cause":"quick_boot_on","reason":"quick boot switched on","model":"ゼータ Book 13","status_line":"repaired: quick_boot_on: quick boot switched on | manufacturer=Zeta; model=ゼータ Book 13; firmware=1; firmware_date=; quickboot=1.0.0"}}}}}]}]}' | ConvertFrom-Json }
-            Expect = @(@{ ComputerName = 'PC-6'; Outcome = 'repaired'; State = 'On'; Model = 'ゼータ Book 13'; Source = 'ansible' },
+            Given = { '{"plays":[{"tasks":[{"hosts":{"h1":{"changed":false},"h2":{"failed":true,"msg":"error: timed_out: no answer"},"h3":{"unreachable":true,"msg":"Failed to connect to the host via winrm"}},"duration":{"end":"2026-12-04T09:00:00.000000Z"}},{"hosts":{"h1":{"ansible_facts":{"quickboot_result":{"computer_name":"PC-6","outcome":"repaired","cause":"quick_boot_on","reason":"quick boot switched on","model":"ゼータ Book 13","status_line":"repaired: quick_boot_on: quick boot switched ... | manufacturer=Zeta; model=ゼータ Book 13; firmware=1; firmware_date=; quickboot=1.0.0"}}}}}]}]}' | ConvertFrom-Json }
+            Expect = @(@{ ComputerName = 'PC-6'; Outcome = 'repaired'; State = 'On'; Reason = 'quick boot switched on'; Model = 'ゼータ Book 13'; Source = 'ansible' },
                 @{ ComputerName = 'h2'; Outcome = 'error'; Cause = 'timed_out'; Time = [datetime]::SpecifyKind([datetime]'2026-12-04T09:00:00', 'Utc') },
                 @{ ComputerName = 'h3'; Outcome = 'error'; Cause = 'unreachable'; Reason = 'Failed to connect to the host via winrm' }) }
         @{ Name = 'module results: with an outcome, a read without one, a deserialized one'
@@ -77,6 +77,7 @@ Describe 'ConvertFrom-QuickBootStatus' {
             $records[$i].PSTypeNames[0] | Should -Be 'QuickBoot.FleetRecord'
             foreach ($property in $Expect[$i].Keys) {
                 $records[$i].$property | Should -Be $Expect[$i][$property] -Because "record $i, $property"
+                if ($Expect[$i][$property] -is [datetime]) { $records[$i].$property.Kind | Should -Be 'Utc' -Because "record $i, $property" }
             }
         }
     }
