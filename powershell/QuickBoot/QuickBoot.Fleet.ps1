@@ -341,18 +341,6 @@ function ConvertFrom-FleetInput($InputObject, $ComputerName) {
     return $record
 }
 
-# The meaning and fix of every cause, from the one table.
-$script:CauseTable = $null
-function Get-CauseTable {
-    if ($null -eq $script:CauseTable) {
-        $table = @{}
-        $data = Import-PowerShellDataFile -LiteralPath (Join-Path $PSScriptRoot 'QuickBoot.Causes.psd1')
-        foreach ($row in $data.Causes) { $table[$row.Token] = $row }
-        $script:CauseTable = $table
-    }
-    return $script:CauseTable
-}
-
 # Keeps one record per machine: the latest by Time (a later input wins a tie). Records without
 # a name are all kept.
 function Select-LatestRecord($Records) {
@@ -523,7 +511,7 @@ function Measure-QuickBootFleet {
         if ($other.Count -gt 0) { foreach ($record in ($other | ConvertFrom-QuickBootStatus)) { $collected.Add($record) } }
         $records = Select-LatestRecord $collected
         $total = $records.Count
-        $causes = Get-CauseTable
+        $causes = $script:Causes
 
         # Counts per outcome and cause, and per failing cause and hardware.
         $counts = @{}
