@@ -16,6 +16,15 @@ BeforeDiscovery {
     function ReadThenWrite([string]$Word) {
         return $Read + @('attach', 'call 1 0 0', "call 1 1 $Word", 'detach FreeLibrary')
     }
+    # The machine set-ups every kit shares, with the outcome and cause each must give them
+    # (desired state On); the Ansible role's and the start-up script's tests read it too.
+    $KitCases = Get-Content -Raw (Join-Path $env:QB_SOURCE 'tests/deploy/kit-cases.json') | ConvertFrom-Json -AsHashtable
+    $KitCases.Remove('_')
+    # A row's set-up and the outcome and cause the shared table gives it.
+    function KitCase([string]$SetUp) {
+        if (-not $KitCases.Contains($SetUp)) { throw "kit-cases.json has no set-up $SetUp" }
+        return @{ SetUp = $SetUp; Outcome = $KitCases[$SetUp].outcome; Cause = $KitCases[$SetUp].cause }
+    }
 }
 
 BeforeAll {
@@ -182,28 +191,29 @@ Describe 'The QuickBoot module' {
         Mock -ModuleName QuickBoot Get-ProgramVersion { '1.0.0' }
     }
 
-    # One row a case: the machine, the command, and the result it must give.
-    It '<Name>' -ForEach @(
+    # One row a case: the machine, the command, and the result it must give; a row of a shared
+    # set-up takes its outcome and cause from kit-cases.json.
+    $rows = @(
         # The hardware fields as the mocked firmware gives them: ';', '|' and control characters
         # blanked, trimmed, cut to 64.
         @{ Name = 'off'; Word = '0'; Command = { Get-QuickBoot }
             State = 'Off'; ReadCode = 0; Cause = 'quick_boot_off'; Reason = 'quick boot is off'; Log = $Read
             Hardware = 'Vantrel  Systems  Inc', ('M' * 64), 'V1.2 2024', '03/04/2024', '1.0.0' }
         @{ Name = 'on (other bits set), compliant'; Word = '7'; Command = { Get-QuickBoot -DesiredState On }
-            State = 'On'; ReadCode = 1; Outcome = 'compliant'; Cause = 'quick_boot_on'; Reason = 'quick boot is on'; Log = $Read }
+            State = 'On'; ReadCode = 1; Reason = 'quick boot is on'; Log = $Read } + (KitCase 'on')
         @{ Name = 'off, drift'; Word = '0'; Command = { Get-QuickBoot -DesiredState on }
-            State = 'Off'; ReadCode = 0; Outcome = 'drift'; Cause = 'quick_boot_off'; Reason = 'quick boot is off, wanted on'; Log = $Read }
+            State = 'Off'; ReadCode = 0; Reason = 'quick boot is off, wanted on'; Log = $Read } + (KitCase 'off_read_only')
         # The defects "-State on comes back as on" and "ExitCode 0 after a write where a read of on gives 1".
         @{ Name = 'drift to on: written'; Word = '1'; Command = { Set-QuickBoot -State on -Confirm:$false }
-            State = 'On'; ReadCode = 0; WriteCode = 0; Outcome = 'repaired'; Cause = 'quick_boot_on'; Reason = 'quick boot switched on'; Changed = $true
-            Log = (ReadThenWrite '3'); WordAfter = '3' }
+            State = 'On'; ReadCode = 0; WriteCode = 0; Reason = 'quick boot switched on'; Changed = $true
+            Log = (ReadThenWrite '3'); WordAfter = '3' } + (KitCase 'off')
         @{ Name = 'drift to off: written'; Word = '2'; Command = { Set-QuickBoot Off -Confirm:$false }
             State = 'Off'; ReadCode = 1; WriteCode = 0; Outcome = 'repaired'; Cause = 'quick_boot_off'; Reason = 'quick boot switched off'; Changed = $true
             Log = (ReadThenWrite '0'); WordAfter = '0' }
         @{ Name = 'in the state already: read only'; Word = '2'; Command = { Set-QuickBoot -State On }
-            State = 'On'; ReadCode = 1; Outcome = 'compliant'; Cause = 'quick_boot_on'; Reason = 'quick boot is on'; Changed = $false; Log = $Read }
+            State = 'On'; ReadCode = 1; Reason = 'quick boot is on'; Changed = $false; Log = $Read } + (KitCase 'on')
         @{ Name = '-WhatIf reads and does not write'; Word = '0'; Command = { Set-QuickBoot -State On -WhatIf }
-            State = 'Off'; ReadCode = 0; Outcome = 'drift'; Cause = 'quick_boot_off'; Reason = 'quick boot is off, wanted on'; Changed = $false; Log = $Read }
+            State = 'Off'; ReadCode = 0; Reason = 'quick boot is off, wanted on'; Changed = $false; Log = $Read } + (KitCase 'off_read_only')
         @{ Name = 'Test-QuickBoot, in the state'; Word = '2'; Command = { Test-QuickBoot -State On }
             Value = $true; Log = $Read }
         @{ Name = 'Test-QuickBoot, not in the state'; Word = '2'; Command = { Test-QuickBoot Off }
@@ -213,35 +223,34 @@ Describe 'The QuickBoot module' {
             Value = $false; ValueErrors = 1 }
         @{ Name = 'Test-QuickBoot -PassThru'; Word = '2'; Command = { Test-QuickBoot -State Off -PassThru }
             State = 'On'; ReadCode = 1; Outcome = 'drift'; Cause = 'quick_boot_on'; Reason = 'quick boot is on, wanted off'; Log = $Read }
-        @{ Name = '100 without the companion'; Word = '0'; NoLibrary = $true; Command = { Get-QuickBoot }
-            ReadCode = 100; Cause = 'control_library_failed'; Reason = "quickboot.exe /g answered 100: $CannotUse"; Category = 'InvalidResult' }
+        @{ Name = '100 without the companion'; Word = '0'; NoLibrary = $true; Command = { Set-QuickBoot -State On -Confirm:$false }
+            ReadCode = 100; Reason = "quickboot.exe /g answered 100: $CannotUse"; Category = 'InvalidResult' } + (KitCase 'library_missing')
         # The companion's verdict without its own "quickboot-diag: <cause>: ", its fix apart.
         @{ Name = '100: the companion''s cause and verdict'; Word = '0'; NoLibrary = $true; Companion = 'fake'
             Command = { Get-QuickBoot }; ReadCode = 100; Cause = 'wrong_architecture'; Category = 'InvalidData'
             Reason = "cannot load C:\R&D (x86)\ctl.dll: error 193: the file is a 32-bit (x86) library; a 64-bit one is needed (seen from {Folder})"
             Fix = 'install the vendor''s 64-bit library' }
-        # Today's companion names the exit code where the cause goes; a newer one names a cause.
         @{ Name = '100 with the real companion'; Word = '0'; NoLibrary = $true; Companion = 'real'
-            Command = { Get-QuickBoot }; ReadCode = 100; CauseLike = '^[a-z0-9_]+$'
-            ReasonLike = '^(?!quickboot-diag: ).*ctlsim\.dll' }
+            Command = { Set-QuickBoot -State On -Confirm:$false }; ReadCode = 100
+            ReasonLike = '^(?!quickboot-diag: ).*ctlsim\.dll' } + (KitCase 'library_missing_companion')
         # The defect "the companion's verdict replaces the real failure": the write failed, the
         # read works, so the companion's "quick boot is off" only follows the failing call.
         @{ Name = 'failed write: the call leads, the verdict follows'; Word = '0'; Companion = 'fake'
             WriteStatus = '5'; Command = { Set-QuickBoot -State On -Confirm:$false }
-            ReadCode = 0; WriteCode = 100; Cause = 'control_library_failed'; Changed = $false; Log = (ReadThenWrite '2') + $Read; Category = 'InvalidResult'
-            Reason = "quickboot.exe /1 answered 100: $CannotUse; quickboot-diag: quick_boot_off: quick boot is off" }
-        @{ Name = 'an exit code of the library''s own'; Word = '2'; Exit = '7'; Command = { Get-QuickBoot }
-            ReadCode = 7; Cause = 'unexpected_exit_code'; Category = 'InvalidResult'
-            Reason = 'quickboot.exe /g answered 7: none of its answers; the control library may have ended the process' }
+            ReadCode = 0; WriteCode = 100; Changed = $false; Log = (ReadThenWrite '2') + $Read; Category = 'InvalidResult'
+            Reason = "quickboot.exe /1 answered 100: $CannotUse; quickboot-diag: quick_boot_off: quick boot is off" } + (KitCase 'write_fails')
+        @{ Name = 'an exit code of the library''s own'; Word = '2'; Exit = '7'; Command = { Set-QuickBoot -State On -Confirm:$false }
+            ReadCode = 7; Category = 'InvalidResult'
+            Reason = 'quickboot.exe /g answered 7: none of its answers; the control library may have ended the process' } + (KitCase 'library_ends_process')
         @{ Name = 'a hung read is ended at the limit'; Word = '0'; Exit = 'hang'
             Command = { Set-QuickBoot -State On -TimeoutSeconds 3 -Confirm:$false }
-            Cause = 'timed_out'; Changed = $false; Category = 'OperationTimeout'
-            Reason = 'quickboot.exe /g did not answer within 3 seconds and was ended'; Ended = $true }
+            Changed = $false; Category = 'OperationTimeout'
+            Reason = 'quickboot.exe /g did not answer within 3 seconds and was ended'; Ended = $true } + (KitCase 'read_hangs')
         # The defect "writes have no limit": the call returns at the limit, the write goes on.
         @{ Name = 'a hung write is left running at the limit'; Word = '0'; WriteExit = 'hang'
             Command = { Set-QuickBoot -State On -WriteTimeoutSeconds 3 -Confirm:$false }
-            ReadCode = 0; Cause = 'write_still_running'; Changed = $false; StillRunning = $true; Category = 'OperationTimeout'
-            Reason = 'quickboot.exe /1 did not end within 3 seconds; it was left running, since a write cut off halfway could leave any state' }
+            ReadCode = 0; Changed = $false; StillRunning = $true; Category = 'OperationTimeout'
+            Reason = 'quickboot.exe /1 did not end within 3 seconds; it was left running, since a write cut off halfway could leave any state' } + (KitCase 'write_hangs')
         # The program folder: -Path alone, else InstallDir, else ProgramW6432, else beside the module.
         @{ Name = 'not installed'; Word = '0'; Where = 'empty'; Command = { Get-QuickBoot }; Category = 'ObjectNotFound'
             Cause = 'not_installed'; ReasonLike = '^quickboot\.exe not found: HKLM\\SOFTWARE\\quickboot\\InstallDir is missing; .*/empty/quickboot/quickboot\.exe does not exist; '; Log = @(); NoRuns = $true }
@@ -266,7 +275,11 @@ Describe 'The QuickBoot module' {
             NoLibrary = $true; Companion = 'fake'; Command = { Get-QuickBoot }; ReadCode = 100; Cause = 'wrong_architecture'
             Fix = 'install the vendor''s 64-bit library'
             Reason = "cannot load C:\R&D (x86)\ctl.dll: error 193: the file is a 32-bit (x86) library; a 64-bit one is needed (seen from {Folder})" }
-    ) {
+    )
+    It 'every shared set-up has a row here' -ForEach @(@{ Missing = @($KitCases.Keys | Where-Object { $_ -notin $rows.SetUp }) }) {
+        $Missing | Should -BeNullOrEmpty
+    }
+    It '<Name>' -ForEach $rows {
         Reset-Machine $Word (-not $NoLibrary)
         $programFiles = $Places[$(if ($Where) { $Where } else { 'usual' })]
         $env:ProgramW6432 = $Places[$(if ($EnvPlace) { $EnvPlace } elseif ($Where) { $Where } else { 'usual' })]
@@ -293,9 +306,9 @@ Describe 'The QuickBoot module' {
                 $result.State | Should -BeExactly $State
                 $result.ReadExitCode | Should -Be $ReadCode
                 $result.WriteExitCode | Should -Be $WriteCode
-                $outcome = if ($null -eq $State) { 'error' } else { $Outcome }
+                $outcome = if ($Outcome) { $Outcome } elseif ($null -eq $State) { 'error' }
                 $result.Outcome | Should -BeExactly $outcome
-                if ($CauseLike) { $result.Cause | Should -Match $CauseLike } else { $result.Cause | Should -BeExactly $Cause }
+                $result.Cause | Should -BeExactly $Cause
                 if ($ReasonLike) { $result.Reason | Should -Match $ReasonLike } else { $result.Reason | Should -BeExactly (Expand-Row $Reason $programFiles) }
                 $fix = if ($Fix) { $Fix } elseif ($Causes.ContainsKey($result.Cause)) { $Causes[$result.Cause] } else { '' }
                 $result.Fix | Should -BeExactly $fix
@@ -522,45 +535,82 @@ Describe 'Writes and many machines' {
 }
 
 Describe 'The wrappers' {
-    # Desired state On throughout. Failure: the library is missing, so quickboot.exe answers 100.
-    # Each line is a status line; under this test's PowerShell no registry gives the fields. A
-    # failure goes where each system keeps it: Failed names the streams (out, err or both).
+    # Desired state On throughout. Each line is a status line; under this test's PowerShell no
+    # registry gives the fields. A failure goes where each system keeps it: Failed names the
+    # streams (out, err or both); a drift is no failure, and DriftCode is its exit code.
+    $wrappers = @(
+        @{ Wrapper = 'intune-remediation/detect.ps1'; Reads = $true; DriftCode = 1; Failed = 'both' }
+        @{ Wrapper = 'intune-remediation/remediate.ps1'; Failed = 'both' }
+        @{ Wrapper = 'intune-win32-app/detect.ps1'; Reads = $true; DriftCode = 1; Failed = 'out' }
+        @{ Wrapper = 'intune-win32-app/install.ps1'; Arguments = @('-State', 'On'); Failed = 'out' }
+        @{ Wrapper = 'configmgr/discover.ps1'; Reads = $true; DriftCode = 0; Failed = 'err' }
+        @{ Wrapper = 'configmgr/remediate.ps1'; Failed = 'err' })
+    # The shared set-ups on this machine, and the reason and library calls a wrapper gives them.
+    $setUps = @{
+        on = @{ Word = '2'; Reason = 'quick boot is on'; Log = $Read }
+        off = @{ Word = '0'; Reason = 'quick boot switched on'; Log = (ReadThenWrite '2'); WordAfter = '2' }
+        off_read_only = @{ Word = '0'; Reason = 'quick boot is off, wanted on'; Log = $Read }
+        library_missing = @{ Word = '0'; NoLibrary = $true; Reason = "quickboot.exe /g answered 100: $CannotUse"; Log = @() }
+        # Today's companion and a newer one alike: its verdict is the reason, without its prefix,
+        # and the fields are the ones it read.
+        library_missing_companion = @{ Word = '0'; NoLibrary = $true; Companion = 'real'; Log = @()
+            ReasonLike = '(?!quickboot-diag: ).*ctlsim\.dll.* \| manufacturer=' }
+        library_ends_process = @{ Word = '2'; Exit = '7'; Log = @('attach', 'call 1 0 0', 'detach exit')
+            Reason = 'quickboot.exe /g answered 7: none of its answers; the control library may have ended the process' }
+        # The defects "the companion's verdict replaces the real failure" and "no stable cause".
+        write_fails = @{ Word = '0'; WriteStatus = '5'; Companion = 'fake'; Log = (ReadThenWrite '2') + $Read
+            Reason = "quickboot.exe /1 answered 100: $CannotUse; quickboot-diag: quick_boot_off: quick boot is off" }
+        # The defect "writes have no limit".
+        write_hangs = @{ Word = '0'; WriteExit = 'hang'; Settings = @{ WriteTimeoutSeconds = '3' }
+            Log = $Read + @('attach', 'call 1 0 0')  # the write hangs in its own first read
+            Reason = 'quickboot.exe /1 did not end within 3 seconds; it was left running, since a write cut off halfway could leave any state' }
+    }
+    # The set-ups a wrapper does not run. One that only reads sees a machine that is off as
+    # off_read_only, whatever its writes would do. None waits out its fixed 20-second read limit
+    # for read_hangs: it hands the module's result on, and the module's row ends a hung read.
+    $notRun = @{ reads = @('off', 'write_fails', 'write_hangs', 'read_hangs'); writes = @('off_read_only', 'read_hangs') }
+
     It '<Wrapper> <Arguments>: <Case>' -ForEach @(
-        foreach ($w in @(
-                @{ Wrapper = 'intune-remediation/detect.ps1'; Compliant = 0, 'compliant: quick_boot_on: quick boot is on'
-                    Drift = 1, 'drift: quick_boot_off: quick boot is off, wanted on'; Failed = 1, 'both' }
-                @{ Wrapper = 'intune-remediation/remediate.ps1'; Compliant = 0, 'compliant: quick_boot_on: quick boot is on'
-                    Drift = 0, 'repaired: quick_boot_on: quick boot switched on'; Failed = 1, 'both' }
-                @{ Wrapper = 'intune-win32-app/detect.ps1'; Compliant = 0, 'compliant: quick_boot_on: quick boot is on'
-                    Drift = 1, 'drift: quick_boot_off: quick boot is off, wanted on'; Failed = 1, 'out' }
-                @{ Wrapper = 'intune-win32-app/install.ps1'; Arguments = @('-State', 'On')
-                    Compliant = 0, 'compliant: quick_boot_on: quick boot is on'; Drift = 0, 'repaired: quick_boot_on: quick boot switched on'; Failed = 1, 'out' }
-                @{ Wrapper = 'intune-win32-app/requirement.ps1'; Compliant = 0, 'applicable'; Drift = 0, 'applicable'
-                    Failed = 0, 'out', 'not_applicable' }
-                @{ Wrapper = 'configmgr/discover.ps1'; Compliant = 0, 'compliant: quick_boot_on: quick boot is on'
-                    Drift = 0, 'drift: quick_boot_off: quick boot is off, wanted on'; Failed = 1, 'err' }
-                @{ Wrapper = 'configmgr/remediate.ps1'; Compliant = 0, 'compliant: quick_boot_on: quick boot is on'
-                    Drift = 0, 'repaired: quick_boot_on: quick boot switched on'; Failed = 1, 'err' })) {
+        foreach ($w in $wrappers) {
             $arguments = if ($w.Arguments) { $w.Arguments } else { @() }
-            $writes = $w.Drift[1] -like 'repaired:*'
-            $fields = { param($Line) if ($Line -eq 'applicable') { $Line } else { $Line + $NoFields } }
-            @{ Wrapper = $w.Wrapper; Arguments = $arguments; Case = 'compliant'; Word = '2'; Code = $w.Compliant[0]
-                Out = @(& $fields $w.Compliant[1]); Err = @(); Log = $Read; WordAfter = '2' }
-            @{ Wrapper = $w.Wrapper; Arguments = $arguments; Case = 'drift'; Word = '0'; Code = $w.Drift[0]
-                Out = @(& $fields $w.Drift[1]); Err = @(); Log = $(if ($writes) { ReadThenWrite '2' } else { $Read })
-                WordAfter = $(if ($writes) { '2' } else { '0' }) }
-            $line = "$(if ($w.Failed[2]) { $w.Failed[2] } else { 'error' }): control_library_failed: quickboot.exe /g answered 100: $CannotUse$NoFields"
-            @{ Wrapper = $w.Wrapper; Arguments = $arguments; Case = '100'; Word = '0'; NoLibrary = $true
-                Code = $w.Failed[0]; Out = @(if ($w.Failed[1] -ne 'err') { $line }); Err = @(if ($w.Failed[1] -ne 'out') { $line })
-                Log = @(); WordAfter = '0' }
-            # Never a module from the current drive's root: without ProgramW6432 nothing is named.
-            if ($w.Wrapper -ne 'intune-win32-app/requirement.ps1') {
-                $line = "error: not_installed: ProgramW6432 is not set or not a full path, and no QuickBoot module is named$NoFields"
-                @{ Wrapper = $w.Wrapper; Arguments = $arguments; Case = 'no ProgramW6432'; Word = '0'; NoProgramFiles = $true
-                    Code = 1; Out = @(if ($w.Failed[1] -ne 'err') { $line }); Err = @(if ($w.Failed[1] -ne 'out') { $line })
-                    Log = @(); WordAfter = '0' }
+            foreach ($name in $KitCases.Keys) {
+                if ($name -in $notRun[$(if ($w.Reads) { 'reads' } else { 'writes' })]) { continue }
+                if (-not $setUps.Contains($name)) { throw "no machine here for the set-up $name of kit-cases.json" }
+                $row = $setUps[$name].Clone() + (KitCase $name)
+                $row.Wrapper = $w.Wrapper
+                $row.Arguments = $arguments
+                $row.Case = $name
+                if (-not $row.WordAfter) { $row.WordAfter = $row.Word }
+                $failed = $row.Outcome -eq 'error'
+                $row.Code = $(if ($failed) { 1 } elseif ($row.Outcome -eq 'drift') { $w.DriftCode } else { 0 })
+                $out = -not $failed -or $w.Failed -ne 'err'
+                $err = $failed -and $w.Failed -ne 'out'
+                $head = "$($row.Outcome): $($row.Cause): "
+                if ($row.ReasonLike) {
+                    $like = '^' + [regex]::Escape($head) + $row.ReasonLike
+                    $row.OutLike = $(if ($out) { $like } else { '^$' })
+                    $row.ErrLike = $(if ($err) { $like } else { '^$' })
+                } else {
+                    $row.Out = @(if ($out) { $head + $row.Reason + $NoFields })
+                    $row.Err = @(if ($err) { $head + $row.Reason + $NoFields })
+                }
+                $row
             }
+            # Never a module from the current drive's root: without ProgramW6432 nothing is named.
+            $line = "error: not_installed: ProgramW6432 is not set or not a full path, and no QuickBoot module is named$NoFields"
+            @{ Wrapper = $w.Wrapper; Arguments = $arguments; Case = 'no ProgramW6432'; Word = '0'; NoProgramFiles = $true
+                Code = 1; Out = @(if ($w.Failed -ne 'err') { $line }); Err = @(if ($w.Failed -ne 'out') { $line })
+                Log = @(); WordAfter = '0' }
         }
+        # The requirement rule prints no status line: "applicable", or a line when the switch
+        # cannot be read at all.
+        @{ Wrapper = 'intune-win32-app/requirement.ps1'; Arguments = @(); Case = 'on: applicable'; Word = '2'
+            Code = 0; Out = @('applicable'); Err = @(); Log = $Read; WordAfter = '2' }
+        @{ Wrapper = 'intune-win32-app/requirement.ps1'; Arguments = @(); Case = 'off: applicable'; Word = '0'
+            Code = 0; Out = @('applicable'); Err = @(); Log = $Read; WordAfter = '0' }
+        @{ Wrapper = 'intune-win32-app/requirement.ps1'; Arguments = @(); Case = '100'; Word = '0'; NoLibrary = $true
+            Code = 0; Out = @("not_applicable: control_library_failed: quickboot.exe /g answered 100: $CannotUse$NoFields")
+            Err = @(); Log = @(); WordAfter = '0' }
         # The defect "an uninstall on a machine answering 100 reads as success".
         @{ Wrapper = 'intune-win32-app/install.ps1'; Arguments = @('-State', 'Off'); Case = 'uninstall, 100'; Word = '2'
             NoLibrary = $true; Code = 1; Out = @("error: control_library_failed: quickboot.exe /g answered 100: $CannotUse$NoFields")
@@ -572,20 +622,6 @@ Describe 'The wrappers' {
             Exit = '7'; Code = 0; Out = @('applicable'); Err = @(); Log = @('attach', 'call 1 0 0', 'detach exit'); WordAfter = '2' }
         @{ Wrapper = 'intune-win32-app/requirement.ps1'; Arguments = @(); Case = 'no ProgramW6432: applicable'; Word = '2'
             NoProgramFiles = $true; Code = 0; Out = @('applicable'); Err = @(); Log = @(); WordAfter = '2' }
-        # The defects "the companion's verdict replaces the real failure" and "no stable cause".
-        @{ Wrapper = 'intune-remediation/remediate.ps1'; Arguments = @(); Case = 'failed write, companion'; Word = '0'
-            Companion = 'fake'; WriteStatus = '5'; Code = 1; Log = (ReadThenWrite '2') + $Read; WordAfter = '0'
-            Out = @("error: control_library_failed: quickboot.exe /1 answered 100: $CannotUse; quickboot-diag: quick_boot_off: quick boot is off$NoFields")
-            Err = @("error: control_library_failed: quickboot.exe /1 answered 100: $CannotUse; quickboot-diag: quick_boot_off: quick boot is off$NoFields") }
-        # Today's companion and a newer one alike: its verdict is the reason, without its prefix.
-        @{ Wrapper = 'configmgr/discover.ps1'; Arguments = @(); Case = '100, the real companion'; Word = '0'
-            NoLibrary = $true; Companion = 'real'; Code = 1; Out = @(); Log = @(); WordAfter = '0'
-            ErrLike = '^error: [a-z0-9_]+: (?!quickboot-diag: ).*ctlsim\.dll.* \| manufacturer=' }
-        # The defect "writes have no limit".
-        @{ Wrapper = 'configmgr/remediate.ps1'; Arguments = @(); Case = 'hung write'; Word = '0'; WriteExit = 'hang'
-            Settings = @{ WriteTimeoutSeconds = '3' }; Code = 1; Out = @(); WordAfter = '0'
-            Log = $Read + @('attach', 'call 1 0 0')  # the write hangs in its own first read
-            Err = @("error: write_still_running: quickboot.exe /1 did not end within 3 seconds; it was left running, since a write cut off halfway could leave any state$NoFields") }
         @{ Wrapper = 'intune-remediation/detect.ps1'; Arguments = @(); Case = 'module not installed'; Word = '0'
             Where = 'empty'; Code = 1; Log = @(); WordAfter = '0'
             Out = @("error: not_installed: the QuickBoot module cannot be loaded from {ProgramFiles}\WindowsPowerShell\Modules\QuickBoot\QuickBoot.psd1$NoFields")
@@ -602,10 +638,13 @@ Describe 'The wrappers' {
         if ($WriteStatus) { $env:CTLSIM_WRITE_STATUS = $WriteStatus }
         $settings = if ($Settings) { $Settings.Clone() } else { @{} }
         $run = Invoke-Wrapper $Wrapper 'On' $Arguments $settings
-        $run.Out | Should -Be @($Out | ForEach-Object { Expand-Row $_ $env:ProgramW6432 })
-        if ($ErrLike) { $run.Err | Should -Match $ErrLike } else { $run.Err | Should -Be @($Err | ForEach-Object { Expand-Row $_ $env:ProgramW6432 }) }
+        if ($OutLike) { $run.Out -join "`n" | Should -Match $OutLike } else { $run.Out | Should -Be @($Out | ForEach-Object { Expand-Row $_ $env:ProgramW6432 }) }
+        if ($ErrLike) { $run.Err -join "`n" | Should -Match $ErrLike } else { $run.Err | Should -Be @($Err | ForEach-Object { Expand-Row $_ $env:ProgramW6432 }) }
         foreach ($line in $run.Out + $run.Err) {
-            if ($line -ne 'applicable') { $line | Should -Match $StatusPattern }
+            if ($line -eq 'applicable') { continue }
+            $line -match $StatusPattern | Should -BeTrue -Because "a status line: $line"
+            # Read as the fleet reads it: the shared set-up's outcome and cause.
+            if ($SetUp) { "$($Matches.outcome): $($Matches.cause)" | Should -BeExactly "${Outcome}: $Cause" }
         }
         $run.ExitCode | Should -Be $Code
         foreach ($line in Get-Lines $RunLog) {
