@@ -92,9 +92,11 @@ const std::string kCmd = CmdPath();
 // What a pasted line must leave as it is: the key where quickboot.exe does not look, the keys
 // above it and their values.
 std::vector<KeyContent> KeysAroundTheControlKey() {
+  // The vendor key's own values: reg add makes the key itself along with a missing control key.
+  KeyContent vendor = ReadKey(HKEY_LOCAL_MACHINE, kVendorKey, KEY_WOW64_64KEY);
+  if (!vendor) vendor = Values{};
   return {ReadKey(HKEY_LOCAL_MACHINE, kControlKey, KEY_WOW64_32KEY),
-          ReadKey(HKEY_CURRENT_USER, kControlKey, 0),
-          ReadKey(HKEY_LOCAL_MACHINE, kVendorKey, KEY_WOW64_64KEY),
+          ReadKey(HKEY_CURRENT_USER, kControlKey, 0), vendor,
           ReadKey(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_WOW64_64KEY)};
 }
 
